@@ -1,0 +1,26 @@
+// Process facts the driver needs from the operating system.
+#pragma once
+
+#include <string>
+
+namespace quorvel {
+namespace platform {
+
+// Name of the environment variable that points the driver at another home
+// directory (settings file and log file) than the host executable's.
+constexpr const char* kHomeEnvironmentVariable = "STREVON_HOME";
+
+// Directory of the host process's executable, with a trailing separator;
+// "" when it cannot be read.
+std::string ExecutableDirectory();
+
+// The directory that holds "Strevon.xml" and "Strevon.log", with a trailing
+// separator: STREVON_HOME when set and not empty, else ExecutableDirectory().
+std::string DriverHomeDirectory();
+
+// Value of an environment variable, "" when unset. Read only; the driver
+// never changes its environment.
+std::string GetEnvironment(const char* name);
+
+}  // namespace platform
+}  // namespace quorvel

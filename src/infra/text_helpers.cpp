@@ -1,0 +1,136 @@
+#include "infra/text_helpers.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <sstream>
+
+namespace quorvel {
+
+namespace {
+
+constexpr const char* kBlanks = " \t";
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+std::string FormatStringV(const char* format, va_list args) {
+  if (format == nullptr) return std::string();
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length < 0) return std::string();
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<std::size_t>(length) + 1]);
+  if (!buffer) return std::string();
+  va_list fill;
+  va_copy(fill, args);
+  std::vsnprintf(buffer.get(), static_cast<std::size_t>(length) + 1, format, fill);
+  va_end(fill);
+  try {
+    return std::string(buffer.get(), static_cast<std::size_t>(length));
+  } catch (...) {
+    return std::string();
+  }
+}
+
+std::string FormatString(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatStringV(format, args);
+  va_end(args);
+  return text;
+}
+
+bool ParseInt(const std::string& text, int& value) {
+  value = 0;
+  if (text.empty()) return false;
+  std::size_t start = 0;
+  if (text[0] == '+' || text[0] == '-') {
+    if (text.size() == 1) return false;
+    start = 1;
+  }
+  for (std::size_t i = start; i < text.size(); ++i) {
+    if (!IsDigit(text[i])) return false;
+  }
+  // "%d" semantics: the value wraps like the C library's conversion does for
+  // out-of-range input; strtol then narrowing keeps that well defined.
+  const long long parsed = std::strtoll(text.c_str(), nullptr, 10);
+  value = static_cast<int>(static_cast<unsigned int>(static_cast<unsigned long long>(parsed)));
+  return true;
+}
+
+std::pair<std::uint32_t, std::uint32_t> ParseResolution(const std::string& text) {
+  unsigned int width = 0;
+  unsigned int height = 0;
+  if (std::sscanf(text.c_str(), "%ux%u", &width, &height) != 2) return {0, 0};
+  return {width, height};
+}
+
+int ParseLeadingInt(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' ||
+                             text[i] == '\r' || text[i] == '\v' || text[i] == '\f')) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  long long value = 0;
+  for (; i < text.size() && IsDigit(text[i]); ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > 0xFFFFFFFFLL) value = 0xFFFFFFFFLL;  // saturate instead of overflowing
+  }
+  if (negative) value = -value;
+  return static_cast<int>(static_cast<unsigned int>(static_cast<unsigned long long>(value)));
+}
+
+std::vector<std::string> Split(const std::string& text, char delimiter) {
+  std::vector<std::string> pieces;
+  std::istringstream stream(text);
+  std::string piece;
+  while (std::getline(stream, piece, delimiter)) pieces.push_back(piece);
+  return pieces;
+}
+
+std::string GetKeyValue(const std::string& text, const std::string& key,
+                        const std::string& assign, const std::string& separators) {
+  if (text.empty() || key.empty() || assign.empty() || separators.empty()) return std::string();
+  std::size_t p = text.find(key);
+  while (p != std::string::npos) {
+    std::size_t end = text.find_first_of(separators, p);
+    if (end == std::string::npos) end = text.size();
+    const std::size_t eq = text.find(assign, p);
+    if (eq != std::string::npos && eq < end) {
+      const std::string name = Trim(text.substr(p, eq - p));
+      const std::size_t valueStart = eq + assign.size();
+      if (name == key && valueStart < text.size()) {
+        return text.substr(valueStart, end > valueStart ? end - valueStart : 0);
+      }
+    }
+    if (end >= text.size()) break;
+    p = text.find(key, end);
+  }
+  return std::string();
+}
+
+std::string Trim(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string::npos) return std::string();
+  const std::size_t last = text.find_last_not_of(kBlanks);
+  return text.substr(first, last - first + 1);
+}
+
+std::string ToLower(const std::string& text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+}  // namespace quorvel
