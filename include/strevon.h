@@ -17,9 +17,22 @@
 
 
 // ---------------------------------------------------------------------------
-// Logging records handed to the host's debug sink (defined with the logger).
-class CDebugInfoIf;
-class IDebugInfoSink;
+// One log record as the host's debug sink receives it. It lives only for
+// the duration of the sink call: the host copies what it keeps.
+class CDebugInfoIf {
+ public:
+  virtual ~CDebugInfoIf() = default;                                      // 0
+  virtual unsigned char GetLevel() const = 0;                             // 1: 1 error .. 4 debug
+  virtual const char* GetText() const = 0;                                // 2
+};
+
+// The host's receiver of log records (first argument of Open). Called from
+// any driver thread; must be thread-safe.
+class IDebugInfoSink {
+ public:
+  virtual ~IDebugInfoSink() = default;                                    // 0
+  virtual void OnDebugInfo(CDebugInfoIf* record) = 0;                     // 1
+};
 
 namespace quorvel {
 
