@@ -447,6 +447,7 @@ class ICaptureIOCallback {
 
 // ---------------------------------------------------------------------------
 // Entry points, exported by plain name. A host resolves them with dlsym.
+#pragma GCC visibility push(default)
 extern "C" {
 quorvel::ipcapture::IIPCaptureDriver* CreateIPCapture();
 quorvel::ipcapture::IIPCaptureDriverEx* CreateIPCaptureEx();
@@ -467,5 +468,6 @@ std::uint32_t StartCapabilityQuery(const char* address, std::uint32_t port, cons
 std::uint32_t TerminateCapabilityQuery();
 std::uint32_t UninitCapabilityQuery();
 }
+#pragma GCC visibility pop
 
 #endif  // STREVON_H
