@@ -5,13 +5,22 @@
 // returns true when no thread is left, false when called from the thread
 // itself. Every wait inside a ThreadFunction must also wait on the stop event
 // (or on a socket that the stopper closes), so that Stop returns in time.
-// A thread that still runs after the time-out is detached, never killed: its
-// control block outlives the object, and the object must not be destroyed
-// under it (owners only let this happen for threads that only wait).
+// A thread that still runs after the time-out is detached, never killed (no
+// forced termination exists that leaves locks and heaps sane): Stop still
+// returns by its time-out, the object forgets the thread, and the thread runs
+// on by itself on its own control block. The object may be destroyed after
+// that; a ThreadFunction that can overstay a Stop must by then touch only
+// state it shares through its own references, never the object's members.
 //
-// Owner threads call Start, Stop and the destructor; a subclass whose
-// ThreadFunction uses its own members must call Stop in its own destructor,
-// before those members go.
+// Start after the thread ended by itself starts a fresh thread (under the
+// new name); Start while it runs fails and keeps the name. Stop from inside
+// ThreadFunction returns false and leaves the stop event signalled; the
+// owner's later Stop or destructor still cleans up.
+//
+// Owner threads call Start, Stop, IsRunning and the destructor; the thread
+// itself may call IsCurrentThread, the stop-event helpers and Stop. A
+// subclass whose ThreadFunction uses its own members must call Stop in its
+// own destructor, before those members go.
 #pragma once
 
 #include <cstdint>

@@ -2,9 +2,12 @@
 //
 // The first tick comes one interval after Start; the interval is measured
 // from the end of the previous OnTick. A signalled stop event ends the loop
-// at once. Subclasses stop the thread in their destructor.
+// at once; an exception from OnTick is swallowed and the ticks go on.
+// The owner calls Start, Stop and SetTickInterval; OnTick runs on the
+// thread. Subclasses stop the thread in their destructor.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "infra/base_thread.h"
@@ -22,7 +25,7 @@ class CTickThread : private CBaseThread {
   using CBaseThread::Stop;
 
   void SetTickInterval(std::uint32_t ms) { m_tickIntervalMs = ms; }
-  std::uint32_t GetTickInterval() const { return m_tickIntervalMs; }
+  std::uint32_t GetTickInterval() const { return m_tickIntervalMs.load(); }
 
  protected:
   virtual void OnTick() = 0;
@@ -30,7 +33,8 @@ class CTickThread : private CBaseThread {
  private:
   void ThreadFunction() override;
 
-  std::uint32_t m_tickIntervalMs = 2000;
+  // Read by the thread at every wait; may be changed while it runs.
+  std::atomic<std::uint32_t> m_tickIntervalMs{2000};
 };
 
 }  // namespace quorvel

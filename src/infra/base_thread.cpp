@@ -1,0 +1,53 @@
+#include "infra/base_thread.h"
+
+#include <new>
+
+#include "infra/platform/os_thread.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr std::uint32_t kDestructorStopTimeoutMs = 2000;
+
+}  // namespace
+
+CBaseThread::CBaseThread() = default;
+
+CBaseThread::~CBaseThread() { Stop(kDestructorStopTimeoutMs); }
+
+bool CBaseThread::Start(const std::string& name) {
+  m_stopEvent.Reset();
+  if (m_thread) {
+    if (!m_thread->HasEnded()) return false;
+    m_thread.reset();  // joins the ended thread
+  }
+  try {
+    if (&name != &m_name) m_name = name;
+    // Stored before the thread exists, so that the thread itself can ask
+    // IsCurrentThread (and refuse its own Stop) from its first instruction.
+    m_thread.reset(new platform::OsThread());
+    if (m_thread->Start([this]() { ThreadFunction(); })) return true;
+  } catch (...) {
+    // Allocation failed: no thread.
+  }
+  m_thread.reset();
+  return false;
+}
+
+bool CBaseThread::Stop(std::uint32_t timeoutMs) {
+  m_stopEvent.Set();
+  if (!m_thread) return true;
+  if (m_thread->IsCurrent()) return false;
+  // A thread that ignores its stop event is detached here: it keeps running
+  // on its own control block, and the object no longer refers to it.
+  m_thread->Join(timeoutMs);
+  m_thread.reset();
+  return true;
+}
+
+bool CBaseThread::IsRunning() const { return m_thread && !m_thread->HasEnded(); }
+
+bool CBaseThread::IsCurrentThread() const { return m_thread && m_thread->IsCurrent(); }
+
+}  // namespace quorvel
