@@ -1,0 +1,136 @@
+#include "gateway/tcp_client.h"
+
+#include <chrono>
+#include <thread>
+
+namespace quorvel {
+
+namespace {
+
+bool SleepWithoutAbort(std::uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  return false;
+}
+
+}  // namespace
+
+TCPClient::~TCPClient() { Cleanup(); }
+
+bool TCPClient::Connect(const DEVICE_INFO& info, const AbortableWait& wait) {
+  Close();
+  m_deviceInfo = info;
+
+  const platform::SocketHandle socket = platform::OpenTcpSocket();
+  if (socket == platform::kInvalidSocket) return false;
+  // Until it is stored in m_socket the attempt's socket is this function's
+  // alone; every failure below releases it here.
+  auto fail = [socket] {
+    platform::CloseSocket(socket);
+    return false;
+  };
+
+  if (!platform::SetReceiveBufferSize(socket, kReceiveBufferSize) ||
+      !platform::SetReceiveTimeout(socket, kSocketTimeoutMs) ||
+      !platform::SetSendTimeout(socket, kSocketTimeoutMs)) {
+    return fail();
+  }
+  std::uint32_t address = 0;
+  if (!platform::ResolveIPv4(info.address, address)) return fail();
+
+  const platform::ConnectState start = platform::StartConnect(socket, address, info.port);
+  if (start == platform::ConnectState::kFailed) return fail();
+  if (start == platform::ConnectState::kPending) {
+    std::int64_t tries = info.connectTimeout / kConnectPollMs;
+    // A refused attempt is remembered rather than polled again: its pending
+    // error is consumed by the first check, and a second check would find
+    // the socket writable and take it for connected.
+    bool refused = false;
+    for (;;) {
+      const bool aborted = wait ? wait(kConnectPollMs) : SleepWithoutAbort(kConnectPollMs);
+      if (aborted) return fail();
+      if (!refused) {
+        const platform::ConnectState state = platform::PollConnect(socket);
+        if (state == platform::ConnectState::kConnected) break;
+        refused = state == platform::ConnectState::kFailed;
+      }
+      if (--tries < 1) return fail();
+    }
+    // Connected on the very first poll with a time-out below 100 ms: the
+    // attempt had no time budget, so it does not count.
+    if (tries <= 0) return fail();
+  }
+  if (!platform::SetBlocking(socket, true)) return fail();
+  m_socket.store(socket);
+  return true;
+}
+
+bool TCPClient::Send(const std::vector<char>& bytes) {
+  const platform::SocketHandle socket = m_socket.load();
+  if (socket == platform::kInvalidSocket) return false;
+  platform::SocketError error = platform::SocketError::kNone;
+  const std::int64_t sent = platform::SendOnce(socket, bytes.data(), bytes.size(), error);
+  return sent >= 0 && static_cast<std::size_t>(sent) == bytes.size();
+}
+
+bool TCPClient::Receive(std::vector<char>& out, int count, const StopCheck& stop) {
+  out.clear();
+  const platform::SocketHandle socket = m_socket.load();
+  if (socket == platform::kInvalidSocket || count <= 0) return count == 0;
+
+  const std::size_t wanted = static_cast<std::size_t>(count);
+  out.resize(wanted);
+  std::size_t received = 0;
+  while (received < wanted) {
+    // Wait in short slices so that a stopping thread is not held for the
+    // whole receive time-out.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kSocketTimeoutMs);
+    bool readable = false;
+    while (!readable) {
+      if (stop && stop()) break;
+      const platform::ReadyState ready = platform::WaitReadable(socket, kStopCheckMs);
+      if (ready != platform::ReadyState::kTimeout) {
+        readable = true;  // a failed wait is left to recv to explain
+      } else if (std::chrono::steady_clock::now() >= deadline) {
+        break;
+      }
+    }
+    if (!readable) break;
+
+    platform::SocketError error = platform::SocketError::kNone;
+    const std::int64_t got =
+        platform::ReceiveOnce(socket, out.data() + received, wanted - received, error);
+    if (got > 0) {
+      received += static_cast<std::size_t>(got);
+      continue;
+    }
+    if (got == 0 || error == platform::SocketError::kConnectionLost) MarkLost(socket);
+    break;
+  }
+  out.resize(received);
+  return received == wanted;
+}
+
+void TCPClient::Shutdown() { platform::ShutdownSocket(m_socket.load()); }
+
+void TCPClient::Close() {
+  const platform::SocketHandle socket = m_socket.exchange(platform::kInvalidSocket);
+  if (socket != platform::kInvalidSocket) {
+    platform::ShutdownSocket(socket);
+    platform::CloseSocket(socket);
+  }
+  platform::CloseSocket(m_retired.exchange(platform::kInvalidSocket));
+}
+
+void TCPClient::Cleanup() { Close(); }
+
+void TCPClient::MarkLost(platform::SocketHandle socket) {
+  platform::SocketHandle expected = socket;
+  if (!m_socket.compare_exchange_strong(expected, platform::kInvalidSocket)) return;
+  platform::ShutdownSocket(socket);
+  // Released by the owner's Close, never here: the sender may still hold
+  // this descriptor number for a send.
+  m_retired.store(socket);
+}
+
+}  // namespace quorvel

@@ -1,0 +1,163 @@
+#include "infra/platform/tcp_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+namespace quorvel {
+namespace platform {
+
+namespace {
+
+int Fd(SocketHandle socket) { return static_cast<int>(socket); }
+
+bool SetTimeout(SocketHandle socket, int option, std::uint32_t timeoutMs) {
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((timeoutMs % 1000) * 1000);
+  return setsockopt(Fd(socket), SOL_SOCKET, option, &tv, sizeof(tv)) == 0;
+}
+
+int ClampTimeout(std::uint32_t timeoutMs) {
+  return timeoutMs > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs);
+}
+
+}  // namespace
+
+SocketError ClassifySocketError(int osError) {
+  switch (osError) {
+    case 0:
+      return SocketError::kNone;
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+      return SocketError::kTimeout;
+    // ETIMEDOUT is not the receive time-out here (that one is EAGAIN): it
+    // means TCP gave up retransmitting, so the connection is gone.
+    case ETIMEDOUT:
+    case ECONNRESET:
+    case ENOTCONN:
+    case ENETDOWN:
+    case EPIPE:
+    case ECONNABORTED:
+      return SocketError::kConnectionLost;
+    default:
+      return SocketError::kOther;
+  }
+}
+
+SocketHandle OpenTcpSocket() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
+}
+
+bool SetReceiveBufferSize(SocketHandle socket, int bytes) {
+  return setsockopt(Fd(socket), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) == 0;
+}
+
+bool SetReceiveTimeout(SocketHandle socket, std::uint32_t timeoutMs) {
+  return SetTimeout(socket, SO_RCVTIMEO, timeoutMs);
+}
+
+bool SetSendTimeout(SocketHandle socket, std::uint32_t timeoutMs) {
+  return SetTimeout(socket, SO_SNDTIMEO, timeoutMs);
+}
+
+bool SetBlocking(SocketHandle socket, bool blocking) {
+  const int flags = fcntl(Fd(socket), F_GETFL, 0);
+  if (flags < 0) return false;
+  const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+  return wanted == flags || fcntl(Fd(socket), F_SETFL, wanted) == 0;
+}
+
+bool ResolveIPv4(const std::string& host, std::uint32_t& address) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* results = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &results) != 0 || results == nullptr) return false;
+  bool found = false;
+  if (results->ai_family == AF_INET && results->ai_addr != nullptr &&
+      results->ai_addrlen >= sizeof(sockaddr_in)) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(results->ai_addr);
+    address = in->sin_addr.s_addr;
+    found = address != htonl(INADDR_ANY);
+  }
+  freeaddrinfo(results);
+  return found;
+}
+
+ConnectState StartConnect(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
+  if (!SetBlocking(socket, false)) return ConnectState::kFailed;
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(port);
+  target.sin_addr.s_addr = address;
+  if (connect(Fd(socket), reinterpret_cast<const sockaddr*>(&target), sizeof(target)) == 0) {
+    return ConnectState::kConnected;
+  }
+  return errno == EINPROGRESS ? ConnectState::kPending : ConnectState::kFailed;
+}
+
+ConnectState PollConnect(SocketHandle socket) {
+  pollfd entry{};
+  entry.fd = Fd(socket);
+  entry.events = POLLOUT;
+  const int ready = poll(&entry, 1, 0);
+  if (ready < 0) return errno == EINTR ? ConnectState::kPending : ConnectState::kFailed;
+  if (ready == 0) return ConnectState::kPending;
+  int pending = 0;
+  socklen_t length = sizeof(pending);
+  if (getsockopt(Fd(socket), SOL_SOCKET, SO_ERROR, &pending, &length) != 0 || pending != 0) {
+    return ConnectState::kFailed;
+  }
+  return (entry.revents & POLLOUT) != 0 ? ConnectState::kConnected : ConnectState::kFailed;
+}
+
+ReadyState WaitReadable(SocketHandle socket, std::uint32_t timeoutMs) {
+  pollfd entry{};
+  entry.fd = Fd(socket);
+  entry.events = POLLIN;
+  const int ready = poll(&entry, 1, ClampTimeout(timeoutMs));
+  if (ready > 0) return ReadyState::kReady;
+  if (ready == 0 || errno == EINTR) return ReadyState::kTimeout;
+  return ReadyState::kFailed;
+}
+
+std::int64_t SendOnce(SocketHandle socket, const void* data, std::size_t size, SocketError& error) {
+  ssize_t sent;
+  do {
+    sent = send(Fd(socket), data, size, MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  error = sent < 0 ? ClassifySocketError(errno) : SocketError::kNone;
+  return static_cast<std::int64_t>(sent);
+}
+
+std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
+  ssize_t received;
+  do {
+    received = recv(Fd(socket), buffer, size, 0);
+  } while (received < 0 && errno == EINTR);
+  error = received < 0 ? ClassifySocketError(errno) : SocketError::kNone;
+  return static_cast<std::int64_t>(received);
+}
+
+void ShutdownSocket(SocketHandle socket) {
+  if (socket != kInvalidSocket) shutdown(Fd(socket), SHUT_RDWR);
+}
+
+void CloseSocket(SocketHandle socket) {
+  if (socket != kInvalidSocket) close(Fd(socket));
+}
+
+}  // namespace platform
+}  // namespace quorvel
