@@ -1,0 +1,83 @@
+// CSendReceiveBase: message framing on top of the TCP transport: writes one
+// ClientMessage per call and reads one ServerMessage at a time, searching
+// for the start marker when the protocol level asks for it.
+//
+// It is also a thread object, so that the Gateway client can run its
+// receiver loop in it (ThreadFunction here returns at once); the capability
+// query uses it directly for a short synchronous exchange. Owns its
+// transport. Connect, Disconnect and the protocol level belong to the
+// owner's thread; the read functions belong to the reading thread (the
+// object's own thread when one runs) and give up promptly once that
+// thread's stop event is signalled or the socket is shut down.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "gateway/client_message.h"
+#include "gateway/server_message.h"
+#include "gateway/tcp_client.h"
+#include "infra/base_thread.h"
+#include "infra/event.h"
+#include "strevon.h"
+
+namespace quorvel {
+
+class CSendReceiveBase : public CBaseThread {
+ public:
+  static constexpr int kDefaultProtocolLevel = 4;
+
+  CSendReceiveBase() = default;
+  // Shuts the socket down, stops the thread, then releases the socket.
+  ~CSendReceiveBase() override;
+
+  virtual bool Connect(const DEVICE_INFO& info);
+  // Closes the socket; stops no thread.
+  virtual void Disconnect();
+  // Writes the message's frame; false when there is no socket or the
+  // stack took only part of it. The message stays the caller's.
+  virtual bool Send(ClientMessage& message);
+
+  // The next 4 bytes as a little-endian length; 0 when the stop event is
+  // signalled or they cannot be read.
+  std::uint32_t ReadLength();
+  // One length-prefixed block; false on a stop, a failed read, or a length
+  // of 0 or above the wire limit (nothing is allocated for those).
+  bool ReadBlock(std::vector<char>& out);
+  // Reads until the last 15 bytes are the start marker. Any number of bytes
+  // may be skipped; false when the stop event is signalled, the socket is
+  // gone or a read fails.
+  bool WaitForMessageStart();
+  // Reads one header block and one body block into message and parses it;
+  // true when the message has a command. A header block of 512 bytes or
+  // more is read and dropped and its body is left unread.
+  bool ReceiveMessage(ServerMessage& message);
+
+  // Set by the owner before connecting; read by the reading thread.
+  int GetProtocolLevel() const { return m_protocolLevel.load(); }
+  void SetProtocolLevel(int level) { m_protocolLevel.store(level); }
+
+  // While this event is signalled a Connect in progress gives up within one
+  // 100 ms poll, and a new one fails at the first poll. The owner passes
+  // an event that outlives this object (the capture driver: its worker
+  // thread's stop event); null (the default) lets every attempt run its
+  // full course.
+  void SetConnectAbortEvent(CEvent* event) { m_connectAbort.store(event); }
+
+  bool IsConnected() const { return m_transport.IsConnected(); }
+  TCPClient& Transport() { return m_transport; }
+
+ protected:
+  void ThreadFunction() override {}
+
+ private:
+  bool ReceiveBytes(std::vector<char>& out, std::uint32_t count);
+
+  DEVICE_INFO m_deviceInfo;  // owner thread only
+  TCPClient m_transport;
+  std::atomic<int> m_protocolLevel{kDefaultProtocolLevel};
+  std::atomic<CEvent*> m_connectAbort{nullptr};
+};
+
+}  // namespace quorvel
