@@ -1,0 +1,16 @@
+#include "gateway/sender_async.h"
+
+#include <vector>
+
+namespace quorvel {
+
+CSenderAsync::~CSenderAsync() { Stop(); }
+
+void CSenderAsync::HandleWorkItem(ClientMessage* message) {
+  if (message == nullptr || m_transport == nullptr) return;
+  std::vector<char> frame;
+  message->Serialize(frame);
+  if (!frame.empty() && m_transport->IsConnected()) m_transport->Send(frame);
+}
+
+}  // namespace quorvel
