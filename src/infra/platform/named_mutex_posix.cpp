@@ -8,7 +8,6 @@
 #include <chrono>
 #include <thread>
 
-#include "infra/platform/clock.h"
 #include "infra/platform/process.h"
 
 namespace quorvel {
@@ -41,14 +40,14 @@ bool NamedMutex::Lock(std::uint32_t timeoutMs) {
     fd = open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
-  const std::uint64_t start = MonotonicMs();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
       m_heldFd.store(fd);
       return true;
     }
     if (errno != EWOULDBLOCK && errno != EINTR) break;
-    if (MonotonicMs() - start >= timeoutMs) break;
+    if (std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(kPollInterval);
   }
   close(fd);

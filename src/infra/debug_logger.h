@@ -1,0 +1,95 @@
+// CDebugLogger: where every log line of one driver goes.
+//
+// A line goes to the host's debug sink when its level passes the configured
+// threshold (hosts older than 5.12 get INFO as WARN), and, when file logging
+// is on, to "<name>.log" in the driver's home directory whatever the
+// threshold (levels 1 to 4 only). The file is shared by every driver of every
+// process on the machine: each line is one critical section of the named
+// mutex "MUTEX_<name>", and the file is renamed to "<path>_<stamp>.old" once
+// it reaches 2 MiB. Nothing is buffered; a line is on disk when Write returns.
+// Every failure drops the line; nothing is reported and nothing is thrown.
+//
+// Owned by the capture driver. Open runs on a host thread before the
+// driver's threads start (and again after a Close); Write, WriteFormatted and
+// WouldLog come from any thread, concurrently. Open publishes a complete new
+// configuration at once, so a line being written during a late re-Open uses
+// either the old or the new one, never a mix, and the old named mutex lives
+// until its last line is written.
+//
+// Host version: the host's core module version decides the INFO-to-WARN
+// mapping. There is no module version to read here; the environment
+// variable STREVON_HOST_VERSION ("5.11.0.0") names it, read at Open, and
+// 5.12.0.0 applies when it is unset or malformed.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "strevon.h"
+
+namespace quorvel {
+
+class CMutex;
+
+class CDebugLogger {
+ public:
+  static constexpr std::int64_t kRotationSize = 2097152;
+  static constexpr const char* kHostVersionEnvironmentVariable = "STREVON_HOST_VERSION";
+
+  struct HostVersion {
+    std::uint16_t major = 0;
+    std::uint16_t minor = 0;
+    std::uint16_t build = 0;
+    std::uint16_t revision = 0;
+  };
+
+  CDebugLogger();
+  virtual ~CDebugLogger();
+
+  CDebugLogger(const CDebugLogger&) = delete;
+  CDebugLogger& operator=(const CDebugLogger&) = delete;
+
+  // Reads the settings for the device's Gateway, names the log after name,
+  // keeps sink (not owned) and writes the "Open log" banner. False only when
+  // the configuration could not be allocated.
+  bool Open(const DEVICE_INFO& device, const std::string& name, IDebugInfoSink* sink);
+
+  void Write(int level, const std::string& text);
+  void WriteFormatted(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+  // Cheap check whether a line at this level would reach the host or the
+  // file, so that hot paths can skip formatting a line nobody takes.
+  bool WouldLog(int level) const;
+
+  // "<home>/<name>.log"; empty before Open or without a home directory.
+  std::string GetLogFilePath() const;
+
+  // The version Open settled on (0.0.0.0 before Open).
+  HostVersion GetHostVersion() const;
+
+  // One file line, CR LF ended: "<stamp> <TAG>(<context>): <text>", or
+  // "<stamp> <TAG>: <text>" for an empty context; empty for a level
+  // outside 1 to 4, which never reaches the file.
+  static std::string FormatFileLine(int level, const std::string& stamp,
+                                    const std::string& context, const std::string& text);
+
+ private:
+  struct Config;
+
+  std::shared_ptr<const Config> LoadConfig() const;
+  static void PostToHost(const Config& config, int level, const std::string& text);
+  static void WriteToFile(const Config& config, int level, const std::string& text);
+  static std::string LogFilePath(const Config& config);
+
+  // Replaced as a whole by Open; null before the first Open.
+  std::shared_ptr<const Config> m_config;
+  // Copies of the filter settings for WouldLog, written by Open.
+  std::atomic<bool> m_hasSink{false};
+  std::atomic<std::uint32_t> m_logLevel{2};
+  std::atomic<bool> m_infoAsWarn{false};
+  std::atomic<bool> m_fileEnabled{false};
+};
+
+}  // namespace quorvel
