@@ -1,0 +1,160 @@
+#include "session/log_on.h"
+
+#include <new>
+
+#include "gateway/client_message.h"
+#include "infra/text_helpers.h"
+#include "infra/xml_parser.h"
+#include "session/log_on_digest.h"
+#include "session/reply_wait.h"
+
+namespace quorvel {
+
+namespace {
+
+const char kAuthenticate[] = "user/authenticate";
+const char kLogon[] = "user/logon";
+const char kLogoff[] = "user/logoff";
+
+// Hands a message to the client; false when there is no message or the
+// client refused it (the client then owns and has destroyed it).
+bool Queue(CGWClient* client, ClientMessage* message) {
+  if (message == nullptr) return false;
+  if (client == nullptr) {
+    delete message;
+    return false;
+  }
+  return client->Send(message);
+}
+
+}  // namespace
+
+CLogOn::CLogOn(CGWClient* client) : m_client(client), m_replyEvent(true) {
+  if (m_client != nullptr) {
+    m_client->RegisterReceiver(std::string(kAuthenticate) + ";" + kLogon + ";" + kLogoff, this);
+  }
+}
+
+CLogOn::~CLogOn() {
+  // Waits for a dispatch into this object to finish.
+  if (m_client != nullptr) m_client->UnregisterReceiver(this);
+}
+
+std::string CLogOn::UserAgent(int protocolLevel) {
+  return FormatString("Gateway SDK / Kalmeno %d.0", protocolLevel > 2 ? 3 : 2);
+}
+
+int CLogOn::ResultForStatus(const std::string& status) {
+  if (status == "LoggedIn") return kLoggedOn;
+  if (status == "InvalidPassword" || status == "UserUnauthorized") return kCredentialsRefused;
+  return kNotLoggedOn;
+}
+
+int CLogOn::LogOn(CEvent* abort) {
+  if (m_client == nullptr) return kNotLoggedOn;
+  const DEVICE_INFO device = m_client->Transport().GetDeviceInfo();
+  if (!Authenticate(device, abort)) return kNotLoggedOn;
+  std::string digest;
+  ComputeDigest(device, digest);
+  const std::string status = SendLogon(device, digest, abort);
+  if (status.empty()) return kNotLoggedOn;
+  return ResultForStatus(status);
+}
+
+bool CLogOn::Authenticate(const DEVICE_INFO& device, CEvent* abort) {
+  ClientMessage* message = new (std::nothrow) ClientMessage(kAuthenticate);
+  if (message != nullptr) {
+    message->AddParam("user-agent", UserAgent(m_client->GetProtocolLevel()));
+  }
+  if (!Queue(m_client, message)) return false;
+  if (WaitForReply(m_replyEvent, device.connectTimeout, abort) != ReplyWait::kReplied) {
+    return false;
+  }
+  m_replyEvent.Reset();
+  return !GetDigestKey().empty();
+}
+
+void CLogOn::ComputeDigest(const DEVICE_INFO& device, std::string& out) const {
+  out = ComputeLogOnDigest(device.password, GetDigestKey());
+}
+
+std::string CLogOn::SendLogon(const DEVICE_INFO& device, std::string digest, CEvent* abort) {
+  const std::string& user = device.userName;
+  if (!digest.empty() && !user.empty()) {
+    ClientMessage* message = new (std::nothrow) ClientMessage(kLogon);
+    if (message != nullptr) {
+      message->AddParam("uid", user);
+      message->AddParam("pass", digest);
+    }
+    if (Queue(m_client, message)) {
+      switch (WaitForReply(m_replyEvent, device.connectTimeout, abort)) {
+        case ReplyWait::kReplied:
+          m_replyEvent.Reset();
+          break;
+        case ReplyWait::kAborted:
+          // Whatever an earlier log-on left must not count now.
+          return std::string();
+        case ReplyWait::kTimedOut:
+          // The status an earlier reply left stands, as after a refused send.
+          break;
+      }
+    }
+  }
+  return GetStatus();
+}
+
+void CLogOn::ProcessServerMessage(ServerMessage& message) {
+  if (message.IsCommand(kAuthenticate)) {
+    const std::string key = message.GetHeader("DigestKey");
+    std::lock_guard<std::mutex> lock(m_fieldsMutex);
+    m_digestKey = key;
+  } else if (message.IsCommand(kLogon)) {
+    const std::string status = message.GetHeader("Status");
+    {
+      std::lock_guard<std::mutex> lock(m_fieldsMutex);
+      m_status = status;
+    }
+    ParseSession(message);
+  } else {
+    // A "user/logoff" reply: nobody waits for it.
+    return;
+  }
+  m_replyEvent.Set();
+}
+
+bool CLogOn::ParseSession(ServerMessage& message) {
+  std::vector<char> body;
+  if (!message.GetBody(body)) return false;
+  CXMLParser parser;
+  if (!parser.LoadFromBuffer(body)) return false;
+  // Leading integer, so "8 streams" gives 8; a missing node or attribute 0.
+  const int max = ParseLeadingInt(parser.GetAttribute("max", "Session/RealtimeStreams"));
+  std::vector<std::string> names = parser.GetTexts("Session/Profiles/Name");
+  std::lock_guard<std::mutex> lock(m_fieldsMutex);
+  // A negative limit makes no sense for a count of streams.
+  m_maxRealtimeStreams = max > 0 ? static_cast<std::uint32_t>(max) : 0;
+  m_profileNames = std::move(names);
+  return true;
+}
+
+std::uint32_t CLogOn::GetMaxRealtimeStreams() const {
+  std::lock_guard<std::mutex> lock(m_fieldsMutex);
+  return m_maxRealtimeStreams;
+}
+
+std::vector<std::string> CLogOn::GetProfileNames() const {
+  std::lock_guard<std::mutex> lock(m_fieldsMutex);
+  return m_profileNames;
+}
+
+std::string CLogOn::GetStatus() const {
+  std::lock_guard<std::mutex> lock(m_fieldsMutex);
+  return m_status;
+}
+
+std::string CLogOn::GetDigestKey() const {
+  std::lock_guard<std::mutex> lock(m_fieldsMutex);
+  return m_digestKey;
+}
+
+}  // namespace quorvel
