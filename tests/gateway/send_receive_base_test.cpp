@@ -146,14 +146,6 @@ TEST_F(SendReceiveBaseTest, MessageWithoutCommandIsNotDelivered) {
   EXPECT_FALSE(m_base.ReceiveMessage(message));
 }
 
-TEST_F(SendReceiveBaseTest, ReadBlockRejectsLengthsBeforeAllocating) {
-  WriteThenSentinel(LengthBytes(0x00100000));
-  std::vector<char> out = Text("stale");
-  EXPECT_FALSE(m_base.ReadBlock(out));
-  EXPECT_TRUE(out.empty());
-  EXPECT_EQ(77u, m_base.ReadLength());
-}
-
 TEST_F(SendReceiveBaseTest, StopEndsTheMarkerSearchThroughJunk) {
   ASSERT_TRUE(m_peer.Write(Text(std::string(20, 'x'))));
   auto search = std::async(std::launch::async, [this] { return m_base.WaitForMessageStart(); });

@@ -112,16 +112,5 @@ TEST(ServerMessageTest, BodyAccessors) {
   EXPECT_EQ(binary, out);
 }
 
-TEST(ServerMessageTest, ClearKeepsTheResponseFlag) {
-  ServerMessage message = WithHeaders("Response: request/validation\r\nRequest: ping\r\n");
-  message.SetBody(Data("b"));
-  ASSERT_TRUE(message.Parse());
-  message.Clear();
-  EXPECT_EQ("", message.GetHeaderText());
-  EXPECT_EQ("", message.GetBodyText());
-  EXPECT_TRUE(message.GetHeaders().empty());
-  EXPECT_FALSE(message.IsResponse());
-}
-
 }  // namespace
 }  // namespace quorvel

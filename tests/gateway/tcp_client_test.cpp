@@ -111,11 +111,6 @@ TEST(TCPClientTest, SendWritesTheBytesInOneFrame) {
   EXPECT_EQ("abc", text);
 }
 
-TEST(TCPClientTest, SendWithoutSocketFails) {
-  TCPClient client;
-  EXPECT_FALSE(client.Send(Text("x")));
-}
-
 TEST(TCPClientTest, ReceiveCollectsExactCountAcrossSegments) {
   Connection c;
   ASSERT_TRUE(c.Open());
