@@ -38,6 +38,9 @@ class CQueueThread : private CBaseThread {
 
   bool Start(const std::string& name) override {
     m_itemEvent.Reset();
+    // Items posted before Start (or left by a Stop that did not clear them)
+    // would otherwise wait for the next post to wake the loop.
+    if (PendingCount() > 0) m_itemEvent.Set();
     return CBaseThread::Start(name);
   }
 

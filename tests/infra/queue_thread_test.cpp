@@ -91,6 +91,18 @@ TEST_F(QueueThreadTest, SeventeenLimitedPostsWhileBusyDropTheOldestAndHandleSixt
   EXPECT_TRUE(queue.Stop());
 }
 
+TEST_F(QueueThreadTest, SeventeenLimitedPostsBeforeStartAreHandledOnceItStarts) {
+  RecordingQueue queue;
+  for (int id = 0; id < 17; ++id) ASSERT_TRUE(queue.PostItemLimited(new Item(id)));
+  EXPECT_EQ(16, Item::live.load()) << "item 0 was destroyed unhandled";
+  ASSERT_TRUE(queue.Start("ptz queue"));
+  ASSERT_TRUE(WaitUntil([&] { return Item::live.load() == 0; }, 10000))
+      << "items posted before Start must not wait for a later post";
+  std::vector<int> expected;
+  for (int id = 1; id <= 16; ++id) expected.push_back(id);
+  EXPECT_EQ(expected, queue.Handled());
+}
+
 TEST_F(QueueThreadTest, PostToAStoppedQueueIsRefusedUntilTheNextStart) {
   RecordingQueue queue;
   ASSERT_TRUE(queue.Start("queue"));
