@@ -114,17 +114,20 @@ void GatewaySimulator::Impl::AcceptOne() {
     return;  // closing fd resets the connection
   }
   auto conn = std::make_unique<SimConnection>(next_id++, std::move(fd), &context);
-  if (!conn->Start()) {
-    std::fprintf(stderr, "sim: cannot start a connection thread\n");
-    return;
-  }
-  context.CountConnection();
+  SimConnection* started = conn.get();
   std::size_t active = 0;
   {
+    // Listed before its thread runs, so that an injection made as soon as a
+    // client sees the first reply reaches the connection.
     std::lock_guard<std::mutex> lock(mu);
     connections.push_back(std::move(conn));
     active = connections.size();
   }
+  if (!started->Start()) {
+    std::fprintf(stderr, "sim: cannot start a connection thread\n");
+    return;  // Start marked it finished; the next pass reaps it
+  }
+  context.CountConnection();
   context.SetActiveConnections(active);
 }
 

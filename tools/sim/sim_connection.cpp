@@ -96,13 +96,16 @@ SimConnection::~SimConnection() {
 }
 
 bool SimConnection::Start() {
-  if (!wake_.Valid() || !fd_.Valid()) return false;
-  try {
-    thread_ = std::thread([this] { Run(); });
-  } catch (const std::exception&) {
-    return false;
+  if (wake_.Valid() && fd_.Valid()) {
+    try {
+      thread_ = std::thread([this] { Run(); });
+      return true;
+    } catch (const std::exception&) {
+    }
   }
-  return true;
+  fd_.Reset();
+  finished_.store(true);
+  return false;
 }
 
 void SimConnection::RequestStop() {

@@ -494,7 +494,7 @@ TEST_F(SimTest, ResetMidBodyCutsTheFrame) {
   LogOnAdmin(c);
   ASSERT_TRUE(c.Send("video/realtime/subscribe?gid=0&cid=0&pid=cam-1&format=Native&type=FullRate&width=0&height=0&starttime=1"));
   ASSERT_TRUE(c.ReadResponse("video/stream"));
-  sim_->ResetMidBody();
+  ASSERT_EQ(1u, sim_->ResetMidBody());
   // Whole frames may still come first; the cut one ends in a reset.
   std::optional<Message> m;
   do {
@@ -509,7 +509,7 @@ TEST_F(SimTest, ResetMidHeaderCutsTheHeader) {
   RawClient c;
   Connect(c);
   LogOnAdmin(c);
-  sim_->ResetMidHeader();
+  ASSERT_EQ(1u, sim_->ResetMidHeader());
   auto m = c.Read(Ms(3000));
   EXPECT_FALSE(m);
   EXPECT_EQ(ReadEnd::kReset, c.LastEnd());
@@ -519,7 +519,7 @@ TEST_F(SimTest, GarbageBeforeMarker) {
   RawClient c;
   Connect(c);
   LogOnAdmin(c);
-  sim_->SendGarbage(7);
+  ASSERT_EQ(1u, sim_->SendGarbage(7));
   sim_->SendPing();
   std::vector<unsigned char> junk;
   ASSERT_TRUE(c.ReadExact(7, test::Clock::now() + Ms(3000), &junk));
