@@ -65,15 +65,6 @@ TEST(EventConsumerListTest, DeliversByExactTypeInOrderAdded) {
   EXPECT_EQ(io.Events()[0], (Received{"IOState", "12", "On"}));
 }
 
-TEST(EventConsumerListTest, AddingTwiceDeliversOnce) {
-  CEventConsumerList list;
-  RecordingConsumer c;
-  list.Add("IOState", &c);
-  list.Add("IOState", &c);
-  list.Deliver("IOState", "1", "Off");
-  EXPECT_EQ(c.Events().size(), 1u);
-}
-
 TEST(EventConsumerListTest, EmptyTypeOrNullConsumerChangesNothing) {
   CEventConsumerList list;
   RecordingConsumer c;

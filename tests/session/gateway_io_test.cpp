@@ -162,19 +162,6 @@ TEST_F(GatewayIOTest, EventsThatChangeNothing) {
   }
 }
 
-TEST_F(GatewayIOTest, EventLogFormatsAreTheSystemTexts) {
-  io->EventReceived("IOState", "in-1", "On");
-  io->EventReceived("IOState", "nope", "On");
-  io->EventReceived("Unknown", "in-1", "On");
-  std::vector<std::string> formats;
-  for (const LogLine& line : driver.Log()) formats.push_back(line.format);
-  EXPECT_EQ(formats, (std::vector<std::string>{
-                         "%s: IO event (pid='%s' status='%s') received",
-                         "%s: IO event (pid='%s' status='%s') received",
-                         "%s: ERROR Input for pid '%s' not found",
-                         "%s: ERROR Received not IO event ('%s')"}));
-}
-
 TEST_F(GatewayIOTest, CallbackIsReplacedOnlyByNonNull) {
   EXPECT_FALSE(io->SetIOCallback(nullptr));
   EXPECT_TRUE(io->SetIOCallback(&callback));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace quorvel {
 namespace {
@@ -49,11 +48,6 @@ TEST(Utf8ToUtf16Test, IllFormedInputBecomesReplacementCharacters) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(Utf8ToUtf16(c.utf8), c.units);
   }
-}
-
-TEST(Utf16LeBytesTest, LowByteFirst) {
-  EXPECT_EQ(Utf16LeBytes(std::u16string{char16_t(0x1234), char16_t(0x00E4)}),
-            (std::vector<unsigned char>{0x34, 0x12, 0xE4, 0x00}));
 }
 
 }  // namespace
