@@ -1,6 +1,10 @@
 #include "sim_connection.h"
 
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -97,6 +101,10 @@ SimConnection::~SimConnection() {
 
 bool SimConnection::Start() {
   if (wake_.Valid() && fd_.Valid()) {
+    // Messages go out as soon as they are written: stream latency is measured
+    // with the send stamp, and a reset must not find frames held back.
+    const int one = 1;
+    ::setsockopt(fd_.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     try {
       thread_ = std::thread([this] { Run(); });
       return true;
@@ -710,6 +718,14 @@ bool SimConnection::WriteAll(const unsigned char* data, std::size_t size) {
 
 void SimConnection::EndWithReset() {
   if (fd_.Valid()) {
+    // A reset throws away whatever is still queued for sending, so let the
+    // bytes written so far leave first: "reset after N frames" must deliver N.
+    const auto until = Clock::now() + std::chrono::milliseconds(500);
+    int queued = 0;
+    while (!stop_.load() && Clock::now() < until && ::ioctl(fd_.Get(), SIOCOUTQ, &queued) == 0 && queued > 0) {
+      pollfd fd = {wake_.Get(), POLLIN, 0};
+      if (::poll(&fd, 1, 2) > 0) wake_.Drain();
+    }
     ArmResetOnClose(fd_.Get());
     fd_.Reset();
   }

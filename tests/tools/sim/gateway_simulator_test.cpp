@@ -646,6 +646,135 @@ TEST_F(SimTest, SlowWriterStillDeliversWholeMessages) {
   EXPECT_EQ("ping", m->Get("Response"));
 }
 
+TEST_F(SimTest, OrderlyCloseEndsWithEof) {
+  RawClient c;
+  Connect(c);
+  LogOnAdmin(c);
+  ASSERT_EQ(1u, sim_->CloseConnections());
+  EXPECT_EQ(ReadEnd::kEof, c.ReadToEnd(Ms(3000)));
+}
+
+TEST_F(SimTest, ResetAfterFramesCountsFrames) {
+  RawClient c;
+  Connect(c);
+  LogOnAdmin(c);
+  ASSERT_EQ(1u, sim_->ResetAfterFrames(3));
+  ASSERT_TRUE(c.Send("video/realtime/subscribe?gid=0&cid=0&pid=cam-1&format=Native&type=FullRate&width=0&height=0&starttime=1"));
+  int frames = 0;
+  while (auto m = c.Read()) {
+    if (m->Get("Response") == "video/stream") ++frames;
+  }
+  EXPECT_EQ(ReadEnd::kReset, c.LastEnd());
+  EXPECT_EQ(3, frames);
+  EXPECT_EQ(3u, sim_->FramesSent(0));
+}
+
+TEST_F(SimTest, XmlFaultsSpoilReplyBodies) {
+  RawClient c;
+  Connect(c);
+  LogOnAdmin(c);
+  struct Case {
+    XmlFault fault;
+    bool parses;
+  };
+  for (const Case& k : {Case{XmlFault::kMalformed, false}, Case{XmlFault::kEmpty, false}, Case{XmlFault::kHuge, true}}) {
+    sim_->SetXmlFault("user/profile", k.fault);
+    ASSERT_TRUE(c.Send("user/profile?name=service"));
+    auto reply = c.ReadResponse("user/profile", Ms(5000));
+    ASSERT_TRUE(reply);
+    pugi::xml_document doc;
+    const bool parsed = !reply->body.empty() && doc.load_buffer(reply->body.data(), reply->body.size());
+    EXPECT_EQ(k.parses, parsed);
+    if (k.fault == XmlFault::kEmpty) {
+      EXPECT_TRUE(reply->body.empty());
+    }
+    if (k.fault == XmlFault::kHuge) {
+      EXPECT_GT(reply->body.size(), 900000u);
+      EXPECT_LE(reply->body.size(), 0xFFFFFu);
+      EXPECT_EQ(2u, doc.select_nodes("Profile//DigitalInput").size());
+    }
+  }
+}
+
+TEST_F(SimTest, NeverAnsweredCommandIsStillRecorded) {
+  sim_->SetNeverAnswer("user/profile", true);
+  RawClient c;
+  Connect(c);
+  LogOnAdmin(c);
+  ASSERT_TRUE(c.Send("user/profile?name=service"));
+  ASSERT_TRUE(sim_->WaitForRequest("user/profile", nullptr, Ms(2000)));
+  sim_->SendPing();
+  auto next = c.Read();
+  ASSERT_TRUE(next);
+  EXPECT_EQ("ping", next->Get("Response"));
+}
+
+TEST_F(SimTest, UnsolicitedMessagesValidationRequestsAndPingFlood) {
+  RawClient c;
+  Connect(c);
+  LogOnAdmin(c);
+  ASSERT_EQ(1u, sim_->SendUnsolicited(77));
+  ASSERT_EQ(1u, sim_->SendValidationRequest("video/stream"));
+  ASSERT_EQ(1u, sim_->SendPingFlood(50));
+  auto frame = c.Read();
+  ASSERT_TRUE(frame);
+  EXPECT_EQ("video/stream", frame->Get("Response"));
+  EXPECT_EQ("77", frame->Get("Cid"));
+  auto event = c.Read();
+  ASSERT_TRUE(event);
+  EXPECT_EQ("recorder/event", event->Get("Response"));
+  auto validation = c.Read();
+  ASSERT_TRUE(validation);
+  EXPECT_EQ("request/validation", validation->Get("Response"));
+  EXPECT_EQ("video/stream", validation->Get("Request"));
+  for (int i = 0; i < 50; ++i) {
+    auto ping = c.Read();
+    ASSERT_TRUE(ping) << i;
+    EXPECT_EQ("ping", ping->Get("Response"));
+  }
+}
+
+TEST_F(SimTest, RefuseByClosingTheListenerThenReopen) {
+  sim_->RefuseConnections(Ms(60000), RefuseMode::kCloseListener);
+  const std::uint16_t port = sim_->Port();
+  const auto deadline = test::Clock::now() + Ms(3000);
+  int err = 0;
+  while (err != ECONNREFUSED && test::Clock::now() < deadline) {
+    RawClient c;
+    err = c.Connect(port);
+  }
+  EXPECT_EQ(ECONNREFUSED, err);
+  sim_->RefuseConnections(Ms(0));
+  const auto reopen = test::Clock::now() + Ms(3000);
+  while (err != 0 && test::Clock::now() < reopen) {
+    RawClient c;
+    err = c.Connect(port);
+  }
+  EXPECT_EQ(0, err);
+  RawClient c;
+  Connect(c);
+  EXPECT_TRUE(Authenticate(c));
+}
+
+TEST_F(SimTest, PeriodicInputToggleAndPing) {
+  RawClient c;
+  Connect(c);
+  LogOnAdmin(c);
+  ASSERT_TRUE(c.Send("recorder/event/subscribe?events=IOState"));
+  ASSERT_TRUE(c.ReadResponse("recorder/event/subscribe"));
+  sim_->SetInputTogglePeriod(Ms(50));
+  std::set<std::string> pids;
+  for (int i = 0; i < 4; ++i) {
+    auto e = c.ReadResponse("recorder/event");
+    ASSERT_TRUE(e);
+    pids.insert(e->Get("Pid"));
+  }
+  EXPECT_EQ((std::set<std::string>{"in-1", "in-2"}), pids);
+  sim_->SetInputTogglePeriod(Ms(0));
+  sim_->SetPingInterval(Ms(30));
+  EXPECT_TRUE(c.ReadResponse("ping"));
+}
+
 class RenderedJpegTest : public SimTest {
   void Configure(Scenario& s) override {
     s.video.render_jpeg = true;
