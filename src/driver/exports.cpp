@@ -1,0 +1,74 @@
+// The library's entry points. They only allocate, construct and destroy;
+// every real action starts later through the returned interfaces. Nothing
+// is thrown to the host: a failed allocation or construction yields null.
+#include <new>
+
+#include "capability/capability_query_factory.h"
+#include "driver/strevon_driver.h"
+#include "strevon.h"
+
+#define STREVON_EXPORT extern "C" __attribute__((visibility("default")))
+
+using quorvel::CStrevonDriver;
+using namespace quorvel::ipcapture;
+
+namespace {
+
+CStrevonDriver* NewDriver() {
+  try {
+    return new (std::nothrow) CStrevonDriver();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+// The process-wide query module of the Init/Start/Terminate/Uninit exports.
+// The host calls those four from one thread at a time.
+IIPCapabilityQuery* g_queryModule = nullptr;
+
+}  // namespace
+
+STREVON_EXPORT IIPCaptureDriver* CreateIPCapture() { return NewDriver(); }
+STREVON_EXPORT IIPCaptureDriverEx* CreateIPCaptureEx() { return NewDriver(); }
+STREVON_EXPORT IIPCaptureDriverEx2* CreateIPCaptureEx2() { return NewDriver(); }
+STREVON_EXPORT IIPCaptureDriverEx3* CreateIPCaptureEx3() { return NewDriver(); }
+
+STREVON_EXPORT void DeleteIPCapture(IIPCaptureDriver* driver) { delete driver; }
+STREVON_EXPORT void DeleteIPCaptureEx(IIPCaptureDriverEx* driver) { delete driver; }
+STREVON_EXPORT void DeleteIPCaptureEx2(IIPCaptureDriverEx2* driver) { delete driver; }
+STREVON_EXPORT void DeleteIPCaptureEx3(IIPCaptureDriverEx3* driver) { delete driver; }
+
+STREVON_EXPORT IIPCapabilityQuery* CreateCapabilityQueryModule(ICapabilityQueryNotify* notify,
+                                                               std::uint32_t flag) {
+  return quorvel::NewCapabilityQueryModule(notify, (flag & 0xFF) != 0);
+}
+
+STREVON_EXPORT void DeleteCapabilityQueryModule(IIPCapabilityQuery* module) { delete module; }
+
+STREVON_EXPORT std::uint32_t InitCapabilityQuery(ICapabilityQueryNotify* notify,
+                                                 std::uint32_t flag) {
+  if (g_queryModule != nullptr) return 0;
+  g_queryModule = CreateCapabilityQueryModule(notify, flag);
+  return 1;
+}
+
+STREVON_EXPORT std::uint32_t StartCapabilityQuery(const char* address, std::uint32_t port,
+                                                  const char* userName, const char* password,
+                                                  ICapabilityResultSink* sink) {
+  if (address == nullptr || userName == nullptr || password == nullptr) return 0;
+  if (g_queryModule == nullptr) return 0;
+  return g_queryModule->Start(address, static_cast<std::uint16_t>(port), userName, password, sink);
+}
+
+STREVON_EXPORT std::uint32_t TerminateCapabilityQuery() {
+  if (g_queryModule != nullptr) g_queryModule->Terminate();
+  return 1;
+}
+
+STREVON_EXPORT std::uint32_t UninitCapabilityQuery() {
+  if (g_queryModule != nullptr) {
+    delete g_queryModule;
+    g_queryModule = nullptr;
+  }
+  return 1;
+}

@@ -1,0 +1,154 @@
+#include "driver/strevon_driver.h"
+
+#include "gateway/client_message.h"
+#include "infra/text_helpers.h"
+#include "session/gateway_io.h"
+#include "session/profile_reader.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr const char* kThreadName = "Strevon driver thread";
+constexpr std::uint32_t kLoopMs = 1000;
+constexpr std::uint32_t kStepPauseMs = 100;
+constexpr std::uint32_t kStopTimeoutMs = 5000;
+constexpr int kLoggedOn = 4;
+constexpr std::uint32_t kFirstChannelParameter = 3;
+
+}  // namespace
+
+CStrevonDriver::CStrevonDriver() : m_logOn(&m_client), m_eventReceiver(&m_client) {
+  m_client.SetConnectionUser(this);
+}
+
+CStrevonDriver::~CStrevonDriver() {
+  Close();
+  // The receiver thread must not report a loss into a half-destroyed object,
+  // and must be gone before the parts it calls into are.
+  m_client.SetConnectionUser(nullptr);
+  m_client.Disconnect();
+}
+
+bool CStrevonDriver::Open(IDebugInfoSink* sink, ipcapture::IFrameAllocator* allocator,
+                          ipcapture::IDeviceSetup* setup) {
+  bool opened = CIPCaptureDriver::Open(sink, allocator, setup);
+  if (opened) {
+    m_deviceInfo.connectTimeout = 5000;
+    m_deviceInfo.secondTimeout = 10000;
+    const int standard = GetCustomParameterInt(1);
+    if (standard != kMissingCustomParameter) m_videoStandard = standard != 0 ? 1 : 0;
+    BuildLists();
+    m_kalmenoVersion = GetCustomParameterInt(2);
+    LogOpened(m_kalmenoVersion);
+    opened = false;
+    if (m_kalmenoVersion > 0) {
+      m_client.SetProtocolLevel(m_kalmenoVersion);
+      m_client.SetConnectAbortEvent(&StopEvent());
+      m_connected.Reset();
+      opened = CBaseThread::Start(kThreadName);
+    }
+  }
+  if (!opened) {
+    DebugMessage(LOG_ERROR, "%s: Open driver failed!", "quorvel::CStrevonDriver::Open");
+    Close();
+  }
+  return opened;
+}
+
+void CStrevonDriver::Close() {
+  StopEvent().Set();
+  OnConnectionLost();
+  CBaseThread::Stop(kStopTimeoutMs);
+  DestroyOpenParts();
+}
+
+bool CStrevonDriver::CreateIO() {
+  if (m_io) return true;
+  const auto counts = GetIOCounts();
+  if (counts.first == 0 && counts.second == 0) return true;
+  m_io.reset(new (std::nothrow) CGatewayIO(this, &m_eventReceiver, &m_client));
+  return m_io != nullptr;
+}
+
+bool CStrevonDriver::CreatePTZ() {
+  // The PTZ handler joins the driver together with the PTZ controls.
+  return true;
+}
+
+ICameraChannel* CStrevonDriver::CreateChannel(std::uint32_t /*channel*/,
+                                              ipcapture::IFrameHandler* /*handler*/) {
+  return nullptr;
+}
+
+ISecondaryChannel* CStrevonDriver::CreateSecondaryChannel(std::uint32_t /*channel*/,
+                                                          ipcapture::IFrameHandler* /*handler*/) {
+  return nullptr;
+}
+
+void CStrevonDriver::BuildLists() {
+  m_cameras.clear();
+  m_inputs.clear();
+  m_outputs.clear();
+  std::uint32_t index = kFirstChannelParameter;
+  for (std::uint32_t i = 0; i < GetChannelCount(); ++i, ++index) {
+    const std::string text = GetCustomParameter(index);
+    if (text.empty()) continue;
+    const std::vector<std::string> pieces = Split(text, ';');
+    CameraRecord record;
+    if (pieces.size() == 4) {
+      record.id = static_cast<std::uint32_t>(ParseLeadingInt(pieces[0]));
+      record.pid = pieces[1];
+      record.ptz = ParseLeadingInt(pieces[2]) != 0;
+      record.ptzCapabilities.FromString(pieces[3]);
+    }
+    if (!record.pid.empty()) m_cameras.push_back(record);
+  }
+  const auto counts = GetIOCounts();
+  for (int list = 0; list < 2; ++list) {
+    const std::uint32_t count = list == 0 ? counts.first : counts.second;
+    std::vector<IORecord>& target = list == 0 ? m_inputs : m_outputs;
+    for (std::uint32_t i = 0; i < count; ++i, ++index) {
+      const std::string text = GetCustomParameter(index);
+      if (text.empty()) continue;
+      const std::vector<std::string> pieces = Split(text, ';');
+      IORecord record;
+      if (pieces.size() == 2) {
+        record.id = static_cast<std::uint32_t>(ParseLeadingInt(pieces[0]));
+        record.pid = pieces[1];
+      }
+      if (!record.pid.empty()) target.push_back(record);
+    }
+  }
+}
+
+void CStrevonDriver::ThreadFunction() {
+  for (;;) {
+    try {
+      if (!m_connected.Wait(0)) ConnectSequence();
+    } catch (...) {
+      // A failed attempt is retried on the next round.
+    }
+    if (WaitForStop(kLoopMs)) return;
+  }
+}
+
+void CStrevonDriver::ConnectSequence() {
+  CEvent* stop = &StopEvent();
+  if (!m_client.Connect(m_deviceInfo)) return;
+  if (WaitForStop(kStepPauseMs)) return;
+  if (m_logOn.LogOn(stop) != kLoggedOn) return;
+  if (WaitForStop(kStepPauseMs)) return;
+  if (!m_eventReceiver.Subscribe()) return;
+  if (WaitForStop(kStepPauseMs)) return;
+  CProfileReader reader(&m_client);
+  if (reader.ReadProfile(stop)) m_connected.Set();
+}
+
+void CStrevonDriver::OnConnectionLost() {
+  m_eventReceiver.Unsubscribe();
+  m_client.Send(new ClientMessage("user/logoff"));
+  m_connected.Reset();
+}
+
+}  // namespace quorvel

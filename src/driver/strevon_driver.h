@@ -1,0 +1,74 @@
+// CStrevonDriver: the Gateway half of a capture driver object. Adds the
+// Gateway client, the log-on, the event receiver and the worker thread
+// ("Strevon driver thread") that keeps the connection logged on: about once
+// a second while not connected it connects, logs on, subscribes to events
+// and reads the profile; a lost connection (reported once by the client's
+// receiver thread through OnConnectionLost) sends it round again.
+//
+// Ownership: the client, log-on and event receiver live as long as the
+// object; the camera, input and output lists are built at Open from the
+// custom parameters. Threads: host threads call Open/Close/delete; the
+// worker thread runs the connect sequence; the client's receiver thread
+// calls OnConnectionLost. Close stops the worker within 5000 ms, and every
+// wait of the connect sequence also ends when Close asks it to.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/ip_capture_driver.h"
+#include "gateway/connection_user.h"
+#include "gateway/gw_client.h"
+#include "infra/base_thread.h"
+#include "infra/event.h"
+#include "session/event_receiver.h"
+#include "session/log_on.h"
+
+namespace quorvel {
+
+class CStrevonDriver : public CIPCaptureDriver, private CBaseThread, private IConnectionUser {
+ public:
+  CStrevonDriver();
+  ~CStrevonDriver() override;
+
+  bool Open(IDebugInfoSink* sink, ipcapture::IFrameAllocator* allocator,
+            ipcapture::IDeviceSetup* setup) override;
+  void Close() override;
+
+  bool CreateIO() override;
+  bool CreatePTZ() override;
+
+  // IDriver
+  const std::vector<CameraRecord>& GetCameraList() override { return m_cameras; }
+  const std::vector<IORecord>& GetInputList() override { return m_inputs; }
+  const std::vector<IORecord>& GetOutputList() override { return m_outputs; }
+  CGWClient* GetClient() override { return &m_client; }
+  int GetKalmenoVersion() override { return m_kalmenoVersion; }
+
+  // ICustomCreator
+  ICameraChannel* CreateChannel(std::uint32_t channel, ipcapture::IFrameHandler* handler) override;
+  ISecondaryChannel* CreateSecondaryChannel(std::uint32_t channel,
+                                            ipcapture::IFrameHandler* handler) override;
+
+  // True while logged on with the profile read (for tests and the host tool).
+  bool IsConnected() { return m_connected.Wait(0); }
+
+ private:
+  void ThreadFunction() override;
+  void OnConnectionLost() override;
+  void ConnectSequence();
+  void BuildLists();
+
+  std::vector<CameraRecord> m_cameras;
+  std::vector<IORecord> m_inputs;
+  std::vector<IORecord> m_outputs;
+  int m_kalmenoVersion = 4;
+  CGWClient m_client;
+  CLogOn m_logOn;
+  CEventReceiver m_eventReceiver;
+  CManualEvent m_connected;
+};
+
+}  // namespace quorvel
