@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -608,8 +609,12 @@ void SimConnection::SendFrame(Stream& s, Clock::time_point now) {
   auto st = faults_.status.find(s.cid);
   if (st != faults_.status.end()) {
     status = st->second;
-  } else if (s.camera_state == "NoSignal") {
-    status = "NoSignal";
+  } else {
+    // A camera that is not "OK" streams its state word instead of frames.
+    std::string lower = s.camera_state;
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (lower == "nosignal") status = "NoSignal";
+    else if (lower != "ok" && !lower.empty()) status = s.camera_state;
   }
   HeaderList headers = {{"Response", "video/stream"}, {"Cid", CidText(s.cid)}, {"Status", status}};
   if (status != "OK") {

@@ -775,6 +775,31 @@ TEST_F(SimTest, PeriodicInputToggleAndPing) {
   EXPECT_TRUE(c.ReadResponse("ping"));
 }
 
+class CameraStateTest : public SimTest {
+  void Configure(Scenario& s) override {
+    s.profiles[0].cameras[2].state = "NoSignal";
+    s.profiles[0].cameras[3].state = "offline";
+  }
+};
+
+TEST_F(CameraStateTest, CamerasNotOkStreamTheirStateWithoutBodies) {
+  RawClient c;
+  Connect(c);
+  LogOnAdmin(c);
+  ASSERT_TRUE(c.Send("video/realtime/subscribe?gid=2&cid=2&pid=cam-3&format=JPEG&type=FullRate&width=0&height=0&starttime=1"));
+  auto a = c.ReadResponse("video/stream");
+  ASSERT_TRUE(a);
+  EXPECT_EQ("NoSignal", a->Get("Status"));
+  EXPECT_TRUE(a->body.empty());
+  ASSERT_TRUE(c.Send("video/realtime/unsubscribe?gid=2&cid=2&pid=cam-3"));
+  ASSERT_TRUE(c.Send("video/realtime/subscribe?gid=3&cid=3&pid=cam-4&format=JPEG&type=FullRate&width=0&height=0&starttime=1"));
+  auto b = c.ReadUntil([](const Message& m) { return m.Get("Response") == "video/stream" && m.Get("Cid") == "3"; });
+  ASSERT_TRUE(b);
+  EXPECT_EQ("offline", b->Get("Status"));
+  EXPECT_TRUE(b->body.empty());
+  EXPECT_EQ(0u, sim_->TotalFramesSent());
+}
+
 class RenderedJpegTest : public SimTest {
   void Configure(Scenario& s) override {
     s.video.render_jpeg = true;

@@ -124,6 +124,17 @@ TEST(Scenario, JsonOverridesAndFaults) {
   EXPECT_EQ("Connecting", s.faults.status.at(2));
 }
 
+TEST(Scenario, ShippedExampleLoads) {
+  Scenario s;
+  std::string error;
+  ASSERT_TRUE(LoadScenarioFile(STREVON_SIM_SCENARIO_DIR "/example.json", DefaultScenario(), &s, &error)) << error;
+  ASSERT_EQ(3u, s.users.size());
+  EXPECT_FALSE(s.users[2].authorized);
+  EXPECT_EQ("p\xC3\xA4ssw\xC3\xB6rd", s.users[1].password);
+  EXPECT_EQ("NoSignal", s.profiles[0].cameras[2].state);
+  EXPECT_TRUE(s.profiles[0].inputs[1].on);
+}
+
 TEST(Scenario, JsonErrorsAreReported) {
   Scenario s;
   std::string error;
