@@ -1,0 +1,54 @@
+// CBasePTZHandler: the driver's PTZ driver object. Hands out one control
+// object per channel, creating it and opening its command channel on first
+// request; a channel at or above the channel count, or one whose command
+// thread cannot start, gets null (the next request tries again).
+//
+// Ownership: created by the capture driver at Open and destroyed at Close
+// (before the driver's Gateway client goes); owns every control object it
+// created. The IDriver is not owned.
+//
+// Threads: host threads. The control map is guarded by m_lock, held while a
+// control is created so that two callers never get two controls for one
+// channel. ReleaseControls destroys the controls outside the lock.
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+#include "driver/idriver.h"
+#include "infra/recursive_lock.h"
+#include "ptz/base_ptz_control.h"
+#include "ptz/ptz_driver_if.h"
+
+namespace quorvel {
+
+class CBasePTZHandler : public CIPPTZDriverIf {
+ public:
+  CBasePTZHandler(IDriver* driver, std::uint32_t channelCount);
+  // Releases every control.
+  ~CBasePTZHandler() override;
+
+  CBasePTZHandler(const CBasePTZHandler&) = delete;
+  CBasePTZHandler& operator=(const CBasePTZHandler&) = delete;
+
+  IIPPTZApiEx* GetPTZApiEx(std::uint32_t channel) override;
+  // A new control for channel, or null.
+  virtual CBasePTZControl* CreateControl(std::uint32_t channel) = 0;
+  // Destroys every control (their command threads stop) and empties the map.
+  virtual void ReleaseControls();
+
+  std::uint32_t GetChannelCount() const { return m_channelCount; }
+
+ protected:
+  IDriver* Driver() const { return m_driver; }
+
+ private:
+  IDriver* const m_driver;
+  const std::uint32_t m_channelCount;
+
+  CRecursiveLock m_lock;
+  // Guarded by m_lock. Owns the controls.
+  std::map<std::uint32_t, CBasePTZControl*> m_controls;
+};
+
+}  // namespace quorvel
