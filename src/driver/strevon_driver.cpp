@@ -2,6 +2,7 @@
 
 #include "gateway/client_message.h"
 #include "infra/text_helpers.h"
+#include "ptz/gateway_ptz_handler.h"
 #include "session/gateway_io.h"
 #include "session/profile_reader.h"
 
@@ -72,8 +73,9 @@ bool CStrevonDriver::CreateIO() {
 }
 
 bool CStrevonDriver::CreatePTZ() {
-  // The PTZ handler joins the driver together with the PTZ controls.
-  return true;
+  if (m_ptzHandler) return true;
+  m_ptzHandler.reset(new (std::nothrow) CGatewayPTZHandler(this, GetChannelCount()));
+  return m_ptzHandler != nullptr;
 }
 
 ICameraChannel* CStrevonDriver::CreateChannel(std::uint32_t /*channel*/,
