@@ -1,7 +1,9 @@
 #include "driver/ip_capture_driver.h"
 
 #include <cstdarg>
+#include <new>
 
+#include "driver/ip_video_capture.h"
 #include "infra/text_helpers.h"
 
 namespace quorvel {
@@ -53,7 +55,8 @@ bool CIPCaptureDriver::Open(IDebugInfoSink* sink, ipcapture::IFrameAllocator* al
   }
 
   if (!CreateIO() || !CreatePTZ()) return false;
-  return true;
+  m_videoCapture.reset(new (std::nothrow) CIPVideoCapture(this, device->GetChannelCount()));
+  return m_videoCapture != nullptr;
 }
 
 ipcapture::IIPVideoCapture* CIPCaptureDriver::GetVideoCapture() { return m_videoCapture.get(); }

@@ -5,6 +5,7 @@
 #include "ptz/gateway_ptz_handler.h"
 #include "session/gateway_io.h"
 #include "session/profile_reader.h"
+#include "video/video_channel.h"
 
 namespace quorvel {
 
@@ -19,8 +20,10 @@ constexpr std::uint32_t kFirstChannelParameter = 3;
 
 }  // namespace
 
-CStrevonDriver::CStrevonDriver() : m_logOn(&m_client), m_eventReceiver(&m_client) {
+CStrevonDriver::CStrevonDriver()
+    : m_logOn(&m_client), m_eventReceiver(&m_client), m_videoManager(&m_client) {
   m_client.SetConnectionUser(this);
+  m_videoManager.SetDriver(this);
 }
 
 CStrevonDriver::~CStrevonDriver() {
@@ -78,9 +81,9 @@ bool CStrevonDriver::CreatePTZ() {
   return m_ptzHandler != nullptr;
 }
 
-ICameraChannel* CStrevonDriver::CreateChannel(std::uint32_t /*channel*/,
-                                              ipcapture::IFrameHandler* /*handler*/) {
-  return nullptr;
+ICameraChannel* CStrevonDriver::CreateChannel(std::uint32_t channel,
+                                              ipcapture::IFrameHandler* handler) {
+  return new (std::nothrow) CVideoChannel(channel, this, handler, &m_videoManager);
 }
 
 ISecondaryChannel* CStrevonDriver::CreateSecondaryChannel(std::uint32_t /*channel*/,

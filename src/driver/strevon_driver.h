@@ -5,9 +5,9 @@
 // and reads the profile; a lost connection (reported once by the client's
 // receiver thread through OnConnectionLost) sends it round again.
 //
-// Ownership: the client, log-on and event receiver live as long as the
-// object; the camera, input and output lists are built at Open from the
-// custom parameters. Threads: host threads call Open/Close/delete; the
+// Ownership: the client, log-on, event receiver and video manager live as
+// long as the object; the camera, input and output lists are built at Open
+// from the custom parameters. Threads: host threads call Open/Close/delete; the
 // worker thread runs the connect sequence; the client's receiver thread
 // calls OnConnectionLost. Close stops the worker within 5000 ms, and every
 // wait of the connect sequence also ends when Close asks it to.
@@ -25,6 +25,7 @@
 #include "infra/event.h"
 #include "session/event_receiver.h"
 #include "session/log_on.h"
+#include "video/video_manager.h"
 
 namespace quorvel {
 
@@ -68,6 +69,8 @@ class CStrevonDriver : public CIPCaptureDriver, private CBaseThread, private ICo
   CGWClient m_client;
   CLogOn m_logOn;
   CEventReceiver m_eventReceiver;
+  // Declared after the client, log-on and event receiver: destroyed first.
+  CVideoManager m_videoManager;
   CManualEvent m_connected;
 };
 

@@ -1,0 +1,52 @@
+#include "video/frame_description.h"
+
+#include <cstring>
+#include <string>
+
+#include "gateway/server_message.h"
+#include "infra/text_helpers.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr int kFirstVersionWithSize = 3;
+
+std::uint32_t HeaderNumber(const ServerMessage& message, const char* key) {
+  int value = 0;
+  ParseInt(message.GetHeader(key), value);
+  return static_cast<std::uint32_t>(value);
+}
+
+}  // namespace
+
+FrameDescription DescribeFrame(const ServerMessage& message, int kalmenoVersion) {
+  FrameDescription description;
+  if (kalmenoVersion < kFirstVersionWithSize) {
+    description.fourcc = kFourccJpeg;
+    description.width = HeaderNumber(message, "Width");
+    description.height = HeaderNumber(message, "Height");
+  } else {
+    description.fourcc = HeaderNumber(message, "Fourcc");
+    const auto size = ParseResolution(message.GetHeader("Size"));
+    description.width = size.first;
+    description.height = size.second;
+  }
+  return description;
+}
+
+std::uint32_t FrameSizeClass(std::uint32_t width, std::uint32_t height) {
+  if (width < 200) return 1;
+  if (width < 400) return 2;
+  if (width < 1024 && width > 2ull * height) return 3;
+  return 4;
+}
+
+bool CopyFrameData(unsigned char* destination, std::size_t capacity, const void* source,
+                   std::size_t count) {
+  if (destination == nullptr || source == nullptr || capacity < count) return false;
+  std::memcpy(destination, source, count);
+  return true;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,282 @@
+#include "video/video_manager.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <new>
+
+#include "gateway/client_message.h"
+#include "infra/text_helpers.h"
+#include "infra/time.h"
+
+namespace quorvel {
+
+namespace {
+
+const char kSubscribe[] = "video/realtime/subscribe";
+const char kUnsubscribe[] = "video/realtime/unsubscribe";
+const char kStream[] = "video/stream";
+// The short request form of the older Gateways.
+constexpr int kShortFormProtocolLevel = 2;
+constexpr std::size_t kReservedCalls = 4;
+
+}  // namespace
+
+// Every line of this class goes out at the debug level, errors included;
+// nothing is formatted when no one would read it.
+#define VM_LOG(method, format, ...)                                                   \
+  do {                                                                                \
+    IDriver* const log_ = m_driver;                                                   \
+    if (log_ != nullptr && log_->WouldLog(LOG_DEBUG)) {                               \
+      log_->DebugMessage(LOG_DEBUG, format, "quorvel::CVideoManager::" method,        \
+                         ##__VA_ARGS__);                                              \
+    }                                                                                 \
+  } while (0)
+
+// Ends the in-flight mark also when the channel throws, so that a
+// RemoveChannel waiting for it cannot hang.
+class CVideoManager::CallScope {
+ public:
+  CallScope(CVideoManager* manager, ICameraChannel* channel)
+      : m_manager(manager), m_channel(channel) {}
+  ~CallScope() {
+    if (m_channel != nullptr) m_manager->EndCall(m_channel);
+  }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+
+ private:
+  CVideoManager* m_manager;
+  ICameraChannel* m_channel;
+};
+
+CVideoManager::CVideoManager(CGWClient* client) : m_client(client) {
+  m_calls.reserve(kReservedCalls);
+  if (m_client != nullptr) {
+    m_client->RegisterReceiver(std::string(kSubscribe) + kUnsubscribe + kStream, this);
+  }
+}
+
+CVideoManager::~CVideoManager() {
+  // After this no delivery runs or starts: the client unregisters under the
+  // lock its dispatch holds.
+  if (m_client != nullptr) m_client->UnregisterReceiver(this);
+  CBaseThread::Stop(kThreadStopTimeoutMs);
+}
+
+bool CVideoManager::AddChannel(const ChannelStreamRecord& record) {
+  CLockGuard threadGuard(m_threadLock);
+  bool first = false;
+  {
+    CLockGuard guard(m_lock);
+    m_channels[record.channel] = record;
+    first = m_channels.size() == 1;
+  }
+  Send_StartChannel(record);
+  const bool result = first ? CBaseThread::Start(kThreadName) : true;
+  VM_LOG("AddChannel", "%s: (ch=%u) Result is %s (thread should be started = %s)",
+         record.channel, result ? "OK" : "FAILED", first ? "yes" : "no");
+  return result;
+}
+
+void CVideoManager::RemoveChannel(const ChannelStreamRecord& record) {
+  ICameraChannel* removed = nullptr;
+  bool last = false;
+  {
+    CLockGuard threadGuard(m_threadLock);
+    {
+      CLockGuard guard(m_lock);
+      auto it = m_channels.find(record.channel);
+      if (it != m_channels.end()) {
+        Send_StopChannel(it->second);
+        removed = it->second.cameraChannel;
+        m_channels.erase(it);
+        last = m_channels.empty();
+      } else {
+        VM_LOG("RemoveChannel", "%s: ERROR Channel %u not found", record.channel);
+      }
+    }
+    // The loop needs m_lock to finish its pass, so it is stopped outside it.
+    if (last) CBaseThread::Stop(kThreadStopTimeoutMs);
+  }
+  VM_LOG("RemoveChannel", "%s: (ch=%u) (thread should be stopped = %s)", record.channel,
+         last ? "yes" : "no");
+  if (removed != nullptr) WaitForCalls(removed);
+}
+
+void CVideoManager::ProcessServerMessage(ServerMessage& message) {
+  // Replies to subscribe and unsubscribe carry nothing the manager uses.
+  if (!message.IsCommand(kStream)) return;
+  ProcessVideoStreamResponse(message);
+}
+
+void CVideoManager::ProcessVideoStreamResponse(ServerMessage& message) {
+  const std::string status = message.GetHeader("Status");
+  int parsed = 0;
+  ParseInt(message.GetHeader("Cid"), parsed);  // 0 when it is not a number
+  const std::uint32_t cid = static_cast<std::uint32_t>(parsed);
+  VM_LOG("ProcessVideoStreamResponse", "%s: cid=%u status=%s", cid, status.c_str());
+  if (status == "OK") {
+    SetStatus(cid, kStatusOnline);
+    DeliverFrame(cid, message);
+  } else if (status == "NoSignal") {
+    SetStatus(cid, kStatusSignalLost);
+  } else if (status == "Connecting") {
+    // The Gateway is still reaching the camera: the status stays.
+  } else {
+    SetStatus(cid, kStatusOffline);
+  }
+}
+
+void CVideoManager::SetStatus(std::uint32_t channelNumber, int status) {
+  ICameraChannel* channel = BeginCall(channelNumber);
+  if (channel == nullptr) return;
+  CallScope scope(this, channel);
+  channel->SetChannelStatus(status);
+}
+
+void CVideoManager::DeliverFrame(std::uint32_t channelNumber, ServerMessage& message) {
+  ICameraChannel* channel = BeginCall(channelNumber);
+  if (channel == nullptr) return;
+  CallScope scope(this, channel);
+  channel->OnFrame(message);
+}
+
+ICameraChannel* CVideoManager::BeginCall(std::uint32_t channelNumber) {
+  CLockGuard guard(m_lock);
+  auto it = m_channels.find(channelNumber);
+  if (it == m_channels.end() || it->second.cameraChannel == nullptr) return nullptr;
+  ICameraChannel* channel = it->second.cameraChannel;
+  std::lock_guard<std::mutex> lock(m_callMutex);
+  m_calls.push_back(InFlight{channel, std::this_thread::get_id()});
+  return channel;
+}
+
+void CVideoManager::EndCall(ICameraChannel* channel) {
+  {
+    std::lock_guard<std::mutex> lock(m_callMutex);
+    const std::thread::id me = std::this_thread::get_id();
+    auto it = std::find_if(m_calls.begin(), m_calls.end(), [&](const InFlight& call) {
+      return call.channel == channel && call.thread == me;
+    });
+    if (it != m_calls.end()) {
+      *it = m_calls.back();
+      m_calls.pop_back();
+    }
+  }
+  m_callEnded.notify_all();
+}
+
+void CVideoManager::WaitForCalls(ICameraChannel* channel) {
+  const std::thread::id me = std::this_thread::get_id();
+  std::unique_lock<std::mutex> lock(m_callMutex);
+  m_callEnded.wait(lock, [&] {
+    return std::none_of(m_calls.begin(), m_calls.end(), [&](const InFlight& call) {
+      return call.channel == channel && call.thread != me;
+    });
+  });
+}
+
+ClientMessage* CVideoManager::BuildRequest(const char* command, const ChannelStreamRecord& record,
+                                           bool subscribe) {
+  ClientMessage* message = new (std::nothrow) ClientMessage(command);
+  if (message == nullptr) return nullptr;
+  const int level = m_client != nullptr ? m_client->GetProtocolLevel()
+                                        : CSendReceiveBase::kDefaultProtocolLevel;
+  message->AddParam("gid", record.channel);
+  if (level != kShortFormProtocolLevel) {
+    message->AddParam("cid", record.channel);
+    message->AddParam("pid", record.camera.pid);
+    if (subscribe) {
+      message->AddParam("format", std::string(record.native != 0 ? "Native" : "JPEG"));
+      message->AddParam("type", std::string(record.streamType == 1 ? "FullRate" : "MotionOnly"));
+    }
+  } else {
+    message->AddParam("cid", FormatString("%s:%u", record.camera.pid.c_str(), record.channel));
+    if (subscribe) message->AddParam("format", std::string("JPEG"));
+  }
+  if (subscribe) {
+    message->AddParam("width", record.width);
+    message->AddParam("height", record.height);
+    message->AddParam("starttime", FormatString("%" PRIu64, GetUnixTimeMs()));
+  }
+  return message;
+}
+
+bool CVideoManager::Queue(const char* method, const char* command, std::uint32_t channel,
+                          ClientMessage* message) {
+  if (message == nullptr) {
+    if (m_driver != nullptr) {
+      m_driver->DebugMessage(LOG_DEBUG, "%s: ERROR (ch=%u) Unable to create message '%s'", method,
+                             channel, command);
+    }
+    return false;
+  }
+  bool sent = false;
+  if (m_client != nullptr) {
+    // The client owns the message from here, also when it refuses it.
+    sent = m_client->Send(message);
+  } else {
+    delete message;
+  }
+  if (m_driver != nullptr) {
+    if (sent) {
+      m_driver->DebugMessage(LOG_DEBUG, "%s: (ch=%u) Message '%s' was sent", method, channel,
+                             command);
+    } else {
+      m_driver->DebugMessage(LOG_DEBUG, "%s: ERROR (ch=%u) Unable to send message '%s'", method,
+                             channel, command);
+    }
+  }
+  return sent;
+}
+
+bool CVideoManager::Send_StartChannel(const ChannelStreamRecord& record) {
+  ClientMessage* message = nullptr;
+  try {
+    message = BuildRequest(kSubscribe, record, true);
+  } catch (...) {
+    message = nullptr;
+  }
+  return Queue("quorvel::CVideoManager::Send_StartChannel", kSubscribe, record.channel, message);
+}
+
+bool CVideoManager::Send_StopChannel(const ChannelStreamRecord& record) {
+  ClientMessage* message = nullptr;
+  try {
+    message = BuildRequest(kUnsubscribe, record, false);
+  } catch (...) {
+    message = nullptr;
+  }
+  return Queue("quorvel::CVideoManager::Send_StopChannel", kUnsubscribe, record.channel, message);
+}
+
+std::size_t CVideoManager::GetChannelCount() {
+  CLockGuard guard(m_lock);
+  return m_channels.size();
+}
+
+void CVideoManager::ThreadFunction() {
+  VM_LOG("ThreadFunction", "%s: Enter...");
+  while (!WaitForStop(kRestartPassMs)) {
+    try {
+      CLockGuard guard(m_lock);
+      for (const auto& entry : m_channels) {
+        if (IsStopSignalled()) break;
+        ICameraChannel* channel = entry.second.cameraChannel;
+        if (channel == nullptr) continue;
+        const int refresh = channel->GetRefreshStatus();
+        if (refresh == kStatusOffline) {
+          VM_LOG("ThreadFunction", "%s: (ch=%u) refresh status is %d - restart channel",
+                 entry.first, refresh);
+          Send_StopChannel(entry.second);
+          Send_StartChannel(entry.second);
+        }
+      }
+    } catch (...) {
+      // A failed pass is retried on the next one.
+    }
+  }
+  VM_LOG("ThreadFunction", "%s: Exit");
+}
+
+}  // namespace quorvel

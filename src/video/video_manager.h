@@ -1,0 +1,135 @@
+// CVideoManager: the live-video subscriptions of one driver. A running video
+// channel registers its stream here (AddChannel) and deregisters it
+// (RemoveChannel); the manager queues "video/realtime/subscribe" and
+// "video/realtime/unsubscribe" on the Gateway client, receives the
+// "video/stream" messages, and routes each by its "Cid" to the channel: "OK"
+// sets the channel online and hands it the frame, "NoSignal" sets signal
+// lost, "Connecting" changes nothing, anything else sets offline. While at
+// least one channel is registered the "GC_VideoManagerThread" asks every
+// channel for its refresh status every 4000 ms and re-subscribes (stop, then
+// start) each channel that answers 3.
+//
+// Ownership: one per capture driver, built with it and bound to its Gateway
+// client (registered as a receiver from construction to destruction); owns
+// neither the client, nor the IDriver used for logging, nor the channels.
+//
+// Threads: host threads (through the channels' Start, Stop and
+// ChangeChannelParameters) call AddChannel and RemoveChannel; the client's
+// receiver thread calls ProcessServerMessage; the manager's own thread runs
+// the restart pass. m_lock guards the map; the pass calls GetRefreshStatus
+// and queues its requests while holding it (nothing there waits for the
+// network). Deliveries into a channel (SetChannelStatus, OnFrame) are made
+// after m_lock is left, under an in-flight mark: once RemoveChannel has
+// returned, no delivery into that channel runs on another thread or will
+// start, so its owner may destroy it. RemoveChannel called from inside a
+// delivery into the same channel (a host stopping the channel from its frame
+// callback) does not wait for that delivery, which would never end.
+// m_threadLock keeps the map's "first channel"/"last channel" decisions and
+// the thread's Start/Stop in step when several host threads add and remove.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "driver/camera_channel.h"
+#include "driver/idriver.h"
+#include "gateway/gw_client.h"
+#include "gateway/message_receiver.h"
+#include "gateway/server_message.h"
+#include "infra/base_thread.h"
+#include "infra/recursive_lock.h"
+#include "video/channel_stream_record.h"
+
+namespace quorvel {
+
+class CVideoManager : public IMessageReceiver, public CBaseThread {
+ public:
+  static constexpr const char* kThreadName = "GC_VideoManagerThread";
+  static constexpr std::uint32_t kRestartPassMs = 4000;
+  static constexpr std::uint32_t kThreadStopTimeoutMs = 5000;
+  // Channel status values (owned by the channels).
+  static constexpr int kStatusOnline = 0;
+  static constexpr int kStatusSignalLost = 2;
+  static constexpr int kStatusOffline = 3;
+
+  // Registers with the client for the stream commands.
+  explicit CVideoManager(CGWClient* client);
+  // Deregisters from the client, then stops the thread.
+  ~CVideoManager() override;
+
+  CVideoManager(const CVideoManager&) = delete;
+  CVideoManager& operator=(const CVideoManager&) = delete;
+
+  // The log (the driver); set right after construction, before any channel
+  // registers. Null logs nothing.
+  void SetDriver(IDriver* driver) { m_driver = driver; }
+
+  // Registers (or replaces) the record and queues its subscription. The
+  // first channel starts the thread; false when that start fails, which
+  // includes re-adding the only registered channel (the subscription has
+  // been queued all the same).
+  bool AddChannel(const ChannelStreamRecord& record);
+  // Queues the unsubscription of the registered record with this channel
+  // number and drops it; the last one stops the thread. Then waits for
+  // deliveries into that channel running on other threads (see above).
+  void RemoveChannel(const ChannelStreamRecord& record);
+
+  // IMessageReceiver: takes "video/stream" messages, drops the rest.
+  void ProcessServerMessage(ServerMessage& message) override;
+  void ProcessVideoStreamResponse(ServerMessage& message);
+
+  // Build and queue one request each; false when it was not queued.
+  bool Send_StartChannel(const ChannelStreamRecord& record);
+  bool Send_StopChannel(const ChannelStreamRecord& record);
+
+  std::size_t GetChannelCount();
+
+ protected:
+  // The restart pass.
+  void ThreadFunction() override;
+
+ private:
+  // One delivery into a channel that is running right now.
+  struct InFlight {
+    ICameraChannel* channel;
+    std::thread::id thread;
+  };
+  class CallScope;
+
+  // Looks the channel up under m_lock and, when it is registered, marks a
+  // call into it as running on this thread; null when it is not.
+  ICameraChannel* BeginCall(std::uint32_t channelNumber);
+  void EndCall(ICameraChannel* channel);
+  // Until no call into channel runs on any thread but this one.
+  void WaitForCalls(ICameraChannel* channel);
+  void SetStatus(std::uint32_t channelNumber, int status);
+  void DeliverFrame(std::uint32_t channelNumber, ServerMessage& message);
+  ClientMessage* BuildRequest(const char* command, const ChannelStreamRecord& record,
+                              bool subscribe);
+  bool Queue(const char* method, const char* command, std::uint32_t channel,
+             ClientMessage* message);
+
+  // Constant after construction.
+  CGWClient* const m_client;
+  // Set once before use.
+  IDriver* m_driver = nullptr;
+
+  // Taken before m_lock when both are held.
+  CRecursiveLock m_threadLock;
+  CRecursiveLock m_lock;
+  // Guarded by m_lock.
+  std::map<std::uint32_t, ChannelStreamRecord> m_channels;
+
+  // Taken after m_lock when both are held, never the other way round.
+  std::mutex m_callMutex;
+  std::condition_variable m_callEnded;
+  // Guarded by m_callMutex. Room for a few is reserved up front, so a
+  // delivery does not allocate.
+  std::vector<InFlight> m_calls;
+};
+
+}  // namespace quorvel
