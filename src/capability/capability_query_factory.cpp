@@ -1,12 +1,18 @@
 #include "capability/capability_query_factory.h"
 
+#include <new>
+
+#include "capability/gateway_capability_query_module.h"
+
 namespace quorvel {
 
-ipcapture::IIPCapabilityQuery* NewCapabilityQueryModule(
-    ipcapture::ICapabilityQueryNotify* /*notify*/, bool /*flag*/) {
-  // The automatic search is not offered yet: no module, so the capability
-  // exports report "not started" and the host falls back to manual setup.
-  return nullptr;
+ipcapture::IIPCapabilityQuery* NewCapabilityQueryModule(ipcapture::ICapabilityQueryNotify* notify,
+                                                        bool flag) {
+  try {
+    return new (std::nothrow) CGatewayCapabilityQueryModule(notify, flag);
+  } catch (...) {
+    return nullptr;
+  }
 }
 
 }  // namespace quorvel
