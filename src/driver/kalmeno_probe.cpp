@@ -58,8 +58,8 @@ bool CKalmenoProbe::ReadBytes(std::vector<char>& out, std::uint32_t count) {
   return m_transport.Receive(out, static_cast<int>(count), [this] { return Aborted(); });
 }
 
-bool CKalmenoProbe::SkipMarker(std::vector<char>& word) {
-  std::vector<char> window(word);
+bool CKalmenoProbe::SkipMarker(const std::vector<char>& start) {
+  std::vector<char> window(start);
   std::vector<char> more;
   if (!ReadBytes(more, wire::kStartMarkerSize - wire::kLengthSize)) return false;
   window.insert(window.end(), more.begin(), more.end());
@@ -78,14 +78,16 @@ bool CKalmenoProbe::ReadMessage(ServerMessage& message) {
   message.Clear();
   std::vector<char> word;
   if (!ReadBytes(word, wire::kLengthSize)) return false;
-  // A level-2 Gateway writes no marker; its first four bytes are already
-  // the header length, which is never 7 for a real header.
-  if (StartsLikeMarker(word)) {
+  std::uint32_t headerLength = wire::GetUint32Le(reinterpret_cast<const unsigned char*>(word.data()));
+  // A level-2 Gateway writes no marker: its first four bytes are already a
+  // header length. The marker itself starts like the length 7, which no
+  // real header has; anything else that is no usable length is taken as
+  // bytes before a marker.
+  if (StartsLikeMarker(word) || headerLength == 0 || headerLength >= wire::kHeaderLimit) {
     if (!SkipMarker(word) || !ReadBytes(word, wire::kLengthSize)) return false;
+    headerLength = wire::GetUint32Le(reinterpret_cast<const unsigned char*>(word.data()));
+    if (headerLength == 0 || headerLength >= wire::kHeaderLimit) return false;
   }
-  const std::uint32_t headerLength =
-      wire::GetUint32Le(reinterpret_cast<const unsigned char*>(word.data()));
-  if (headerLength == 0 || headerLength >= wire::kHeaderLimit) return false;
   std::vector<char> header;
   if (!ReadBytes(header, headerLength) || !ReadBytes(word, wire::kLengthSize)) return false;
   const std::uint32_t bodyLength =

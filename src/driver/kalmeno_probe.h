@@ -48,9 +48,10 @@ class CKalmenoProbe {
  private:
   bool Aborted() const { return m_abort != nullptr && m_abort->Wait(0); }
   bool ReadBytes(std::vector<char>& out, std::uint32_t count);
-  // Reads the rest of a start marker whose first four bytes are in word,
-  // sliding over anything that is not one; false when the stream fails.
-  bool SkipMarker(std::vector<char>& word);
+  // Reads on from the four bytes in start until the last 15 bytes read are
+  // the start marker; false when the stream fails or no marker comes within
+  // the largest block length.
+  bool SkipMarker(const std::vector<char>& start);
   // One server message, framed with or without the start marker.
   bool ReadMessage(ServerMessage& message);
 
