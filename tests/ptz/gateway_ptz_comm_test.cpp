@@ -249,6 +249,9 @@ TEST_F(GatewayPTZCommTest, DomeStatusRefreshesTheKeepAliveOnlyForItsPidAndOpenSt
 }
 
 TEST_F(GatewayPTZCommTest, PropertiesReplaceNamesAndOnlyAPositiveTimeOutOrActionsChangeTheRest) {
+  // Reading the names sends a takeover; the Gateway's own answer to it
+  // must not overwrite the messages under test.
+  Sim().SetNeverAnswer("camera/ptz/takeover", true);
   auto comm = MakeComm();
   EXPECT_EQ(comm->GetDomeTimeoutS(), 60u);
   struct Step {
