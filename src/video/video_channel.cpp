@@ -172,10 +172,11 @@ int CVideoChannel::GetRefreshStatus() {
 void CVideoChannel::OnFrame(ServerMessage& message) {
   IDriver* const driver = m_driver;
   if (driver == nullptr) return;
-  if (m_firstFrame.load()) {
+  // Cleared before the takeover, so that a parameter change arriving
+  // meanwhile on a host thread re-arms it for the next frame.
+  if (m_firstFrame.exchange(false)) {
     VC_LOG("OnFrame", "%s: First frame received");
     SendTakeover();
-    m_firstFrame.store(false);
   } else {
     VC_LOG("OnFrame", "%s: Frame received");
   }
