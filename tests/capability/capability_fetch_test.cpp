@@ -96,17 +96,6 @@ TEST(CapabilityFetchTest, EachForbiddenCharacterMakesTheAddressInvalid) {
   }
 }
 
-TEST(CapabilityFetchTest, AbandonedFetchCallsTheHostNoMore) {
-  CapabilityNotifier notifier;
-  CapabilityResultSink sink;
-  auto fetch = std::make_shared<CCapabilityFetch>(
-      "gw", std::make_shared<ScriptedProperties>(ScriptedProperties::Outcome::kFail, 3, ""),
-      &notifier, &sink);
-  EXPECT_TRUE(fetch->Abandon());
-  fetch->FetchCapabilities();
-  EXPECT_EQ(notifier.Outcomes().Size(), 0u);
-}
-
 TEST(HostCallGateTest, GuardedSinkForwardsUntilClosedThenHandsOutNothing) {
   CapabilityResultSink host;
   auto gate = std::make_shared<CHostCallGate>();

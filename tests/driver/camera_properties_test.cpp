@@ -203,13 +203,5 @@ TEST(CameraPropertiesTest, ResolutionWithoutIntervalTakesTheLargestRate) {
   }
 }
 
-TEST(CameraPropertiesTest, AudioTextForm) {
-  CAudioCapabilities audio;
-  EXPECT_EQ(audio.ToString(), "Count=0; IsStereo=0");
-  audio.count = 2;
-  audio.stereo = true;
-  EXPECT_EQ(audio.ToString(), "Count=2; IsStereo=1");
-}
-
 }  // namespace
 }  // namespace quorvel
