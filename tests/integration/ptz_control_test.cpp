@@ -28,8 +28,8 @@ TEST_F(PtzFixture, DomeIsOpenedBeforeTheFirstCommandAndAgainOnlyAfterItsTimeOut)
   EXPECT_EQ(left->raw_text, "camera/ptz/left?pid=cam-2&speed=2");
   ASSERT_EQ(dome->Move(1, 16), 1);
   ASSERT_TRUE(WaitFor("camera/ptz/right", from).has_value());
-  EXPECT_EQ(PtzCommandsSince(from), (std::vector<std::string>{
-                                        "camera/ptz/open", "camera/ptz/left", "camera/ptz/right"}));
+  EXPECT_EQ(PtzCommandsSince(from),
+            (std::vector<std::string>{"camera/ptz/open", "camera/ptz/left", "camera/ptz/right"}));
 
   // Leave the dome alone for longer than its time-out.
   std::this_thread::sleep_for(3500ms);
@@ -92,8 +92,8 @@ TEST_F(PtzFixture, CloseReleasesEveryOpenedDomeAndStopsTheirThreads) {
   EXPECT_EQ(driver->GetPTZDriver(), nullptr);
   for (const char* pid : {"cam-1", "cam-2"}) {
     SCOPED_TRACE(pid);
-    const auto close =
-        WaitFor("camera/ptz/close", from, [&](const sim::RequestRecord& r) { return r.Param("pid") == pid; });
+    const auto close = WaitFor("camera/ptz/close", from,
+                               [&](const sim::RequestRecord& r) { return r.Param("pid") == pid; });
     EXPECT_TRUE(close.has_value());
   }
   // Both command threads and the driver's own thread are gone.

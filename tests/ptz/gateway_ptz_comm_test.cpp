@@ -27,8 +27,7 @@ ServerMessage PtzEvent(const std::string& pid, const std::string& status) {
 }
 
 ServerMessage Properties(const std::string& pid, const std::string& body) {
-  return MakeMessage({{"Response", "camera/ptz/properties"}, {"Pid", pid}, {"Status", "OK"}},
-                     body);
+  return MakeMessage({{"Response", "camera/ptz/properties"}, {"Pid", pid}, {"Status", "OK"}}, body);
 }
 
 std::string PropertiesXml(const std::string& attributes, const std::vector<std::string>& presets) {
@@ -121,8 +120,7 @@ TEST_F(GatewayPTZCommTest, EachCommandGoesOutWithItsNameAndParameters) {
       {[](CGatewayPTZComm& c) { return c.StopMoving(nullptr); }, "camera/ptz/stop?pid=cam-2"},
       {[](CGatewayPTZComm& c) { return c.StopZooming(nullptr); }, "camera/ptz/stop?pid=cam-2"},
       {[](CGatewayPTZComm& c) { return c.StopFocusing(nullptr); }, "camera/ptz/stop?pid=cam-2"},
-      {[](CGatewayPTZComm& c) { return c.StopIrisChanging(nullptr); },
-       "camera/ptz/stop?pid=cam-2"},
+      {[](CGatewayPTZComm& c) { return c.StopIrisChanging(nullptr); }, "camera/ptz/stop?pid=cam-2"},
       {[](CGatewayPTZComm& c) { return c.AreaZoom(nullptr, 10, 20, 30, 99) == 1; },
        "camera/ptz/areazoom?pid=cam-2&x=10&y=20&z=30"},
       {[](CGatewayPTZComm& c) { return c.Center(nullptr, 4000000000u, 7, 99) == 1; },
@@ -146,8 +144,9 @@ TEST_F(GatewayPTZCommTest, WireSpeedIsTwoFifteenthsOfTheHostSpeedLessOne) {
   auto comm = MakeComm();
   ASSERT_TRUE(comm->Open());
   const std::vector<std::pair<std::uint32_t, const char*>> table = {
-      {0, "0"},  {1, "0"},  {8, "0"},  {9, "1"},          {15, "1"},
-      {16, "2"}, {23, "2"}, {24, "3"}, {0xFFFFFFFFu, "572662305"}};
+      {0, "0"},  {1, "0"},  {8, "0"},
+      {9, "1"},  {15, "1"}, {16, "2"},
+      {23, "2"}, {24, "3"}, {0xFFFFFFFFu, "572662305"}};
   for (const auto& row : table) {
     SCOPED_TRACE(row.first);
     const std::uint64_t from = Mark();
@@ -200,8 +199,8 @@ TEST_F(GatewayPTZCommTest, CommandsAfterCloseAreRefusedAndLoggedAsErrors) {
             1);
   EXPECT_EQ(driver.LevelOf("quorvel::CBasePTZComm::StartIris: cannot send message (3) to thread"),
             1);
-  EXPECT_EQ(
-      driver.LevelOf("quorvel::CBasePTZComm::StopZooming: cannot send message (4) to thread"), 1);
+  EXPECT_EQ(driver.LevelOf("quorvel::CBasePTZComm::StopZooming: cannot send message (4) to thread"),
+            1);
 
   // Open again: the thread runs and commands flow once more.
   const std::uint64_t from = Mark();
@@ -217,10 +216,14 @@ TEST_F(GatewayPTZCommTest, DomeStatusRefreshesTheKeepAliveOnlyForItsPidAndOpenSt
     bool openBeforeCommand;
   };
   const std::vector<Case> cases = {
-      {"cam-2", "DomeOpen", false},        {"cam-2", "DomeOK", false},
-      {"cam-2", "DomeOpenFailed", false},  {"<cam-2>", "DomeOpen", false},
-      {"cam-9", "DomeOpen", true},         {"cam-2", "DomeReleased", true},
-      {"cam-2", "DomeReserved", true},     {"cam-2", "DomeNotAvailable", true},
+      {"cam-2", "DomeOpen", false},
+      {"cam-2", "DomeOK", false},
+      {"cam-2", "DomeOpenFailed", false},
+      {"<cam-2>", "DomeOpen", false},
+      {"cam-9", "DomeOpen", true},
+      {"cam-2", "DomeReleased", true},
+      {"cam-2", "DomeReserved", true},
+      {"cam-2", "DomeNotAvailable", true},
       {"cam-2", "Busy", true},
   };
   for (const Case& c : cases) {
@@ -236,15 +239,15 @@ TEST_F(GatewayPTZCommTest, DomeStatusRefreshesTheKeepAliveOnlyForItsPidAndOpenSt
     const std::vector<std::string> expected =
         c.openBeforeCommand ? std::vector<std::string>{"camera/ptz/open", "camera/ptz/up"}
                             : std::vector<std::string>{"camera/ptz/up"};
-    EXPECT_EQ(std::vector<std::string>(commands.begin(),
-                                       commands.begin() + std::min(commands.size(), std::size_t{2})),
+    EXPECT_EQ(std::vector<std::string>(
+                  commands.begin(), commands.begin() + std::min(commands.size(), std::size_t{2})),
               expected);
     comm.reset();
     Barrier();
   }
-  EXPECT_EQ(driver.LevelOf(
-                "quorvel::CGatewayPTZComm::ProcessServerMessage: Dome status DomeReleased"),
-            4);
+  EXPECT_EQ(
+      driver.LevelOf("quorvel::CGatewayPTZComm::ProcessServerMessage: Dome status DomeReleased"),
+      4);
   EXPECT_FALSE(driver.HasLineContaining("Dome status Busy"));
 }
 
@@ -263,19 +266,38 @@ TEST_F(GatewayPTZCommTest, PropertiesReplaceNamesAndOnlyAPositiveTimeOutOrAction
     std::uint32_t presetCount;  // word 7 of the capability record
   };
   const std::vector<Step> steps = {
-      {"actions and time-out", "cam-2",
-       PropertiesXml(" actions=\"Pan\" timeout=\"30\"", {"Door", "Gate", "Yard"}), 30,
-       {"Door", "Gate", "Yard"}, 3},
-      {"zero time-out", "cam-2", PropertiesXml(" actions=\"Pan\" timeout=\"0\"", {"A"}), 30, {"A"},
+      {"actions and time-out",
+       "cam-2",
+       PropertiesXml(" actions=\"Pan\" timeout=\"30\"", {"Door", "Gate", "Yard"}),
+       30,
+       {"Door", "Gate", "Yard"},
+       3},
+      {"zero time-out",
+       "cam-2",
+       PropertiesXml(" actions=\"Pan\" timeout=\"0\"", {"A"}),
+       30,
+       {"A"},
        1},
-      {"negative time-out", "cam-2", PropertiesXml(" timeout=\"-5\"", {"A", "B"}), 30, {"A", "B"},
+      {"negative time-out",
+       "cam-2",
+       PropertiesXml(" timeout=\"-5\"", {"A", "B"}),
+       30,
+       {"A", "B"},
        1},
       {"time-out not a number", "cam-2", PropertiesXml(" timeout=\"soon\"", {"A"}), 30, {"A"}, 1},
       {"leading number", "cam-2", PropertiesXml(" timeout=\"12s\"", {"A"}), 12, {"A"}, 1},
-      {"empty presets add no name", "cam-2",
-       PropertiesXml(" actions=\"x\"", {"", "Pier", "50%d %s"}), 12, {"Pier", "50%d %s"}, 2},
-      {"other pid", "cam-9", PropertiesXml(" actions=\"x\" timeout=\"5\"", {"Z"}), 12,
-       {"Pier", "50%d %s"}, 2},
+      {"empty presets add no name",
+       "cam-2",
+       PropertiesXml(" actions=\"x\"", {"", "Pier", "50%d %s"}),
+       12,
+       {"Pier", "50%d %s"},
+       2},
+      {"other pid",
+       "cam-9",
+       PropertiesXml(" actions=\"x\" timeout=\"5\"", {"Z"}),
+       12,
+       {"Pier", "50%d %s"},
+       2},
       {"malformed", "cam-2", "<PtzControl timeout=\"7\"><Presets>", 12, {"Pier", "50%d %s"}, 2},
       {"no PtzControl", "cam-2", "<Other timeout=\"7\"/>", 12, {"Pier", "50%d %s"}, 2},
       {"empty body", "cam-2", "", 12, {"Pier", "50%d %s"}, 2},
@@ -346,8 +368,7 @@ TEST_F(GatewayPTZCommTest, EmptyPidSendsNoCommandButStillRecallsByName) {
   ASSERT_TRUE(WaitFor("camera/ptz/preset", from).has_value());
   comm.reset();  // joins the command thread: the move has been handled or dropped
   Barrier();
-  EXPECT_EQ(CommandsSince(from),
-            (std::vector<std::string>{"camera/ptz/preset", "user/barrier"}));
+  EXPECT_EQ(CommandsSince(from), (std::vector<std::string>{"camera/ptz/preset", "user/barrier"}));
 }
 
 // Answers "camera/ptz/open" with "DomeOpen" and "camera/ptz/close" with

@@ -67,10 +67,12 @@ TEST_F(GatewayPTZControlTest, HandlerGivesOneControlPerChannelBelowTheCount) {
   const std::uint64_t from = Mark();
   handler->ReleaseControls();
   // Each released control closes its dome.
-  ASSERT_TRUE(WaitFor("camera/ptz/close", from,
-                      [](const strevon::sim::RequestRecord& r) { return r.Param("pid") == "cam-1"; }));
-  ASSERT_TRUE(WaitFor("camera/ptz/close", from,
-                      [](const strevon::sim::RequestRecord& r) { return r.Param("pid") == "cam-2"; }));
+  ASSERT_TRUE(WaitFor("camera/ptz/close", from, [](const strevon::sim::RequestRecord& r) {
+    return r.Param("pid") == "cam-1";
+  }));
+  ASSERT_TRUE(WaitFor("camera/ptz/close", from, [](const strevon::sim::RequestRecord& r) {
+    return r.Param("pid") == "cam-2";
+  }));
   EXPECT_NE(handler->GetPTZApiEx(1), nullptr);  // created afresh
 }
 
@@ -103,8 +105,9 @@ TEST_F(GatewayPTZControlTest, StopMotionStopsWhatWasStartedOnce) {
   EXPECT_EQ(dome->StopMotion(), 1);
   EXPECT_EQ(dome->StopMotion(), 1);
   QueueMarker(dome, from);
-  EXPECT_EQ(CommandsSince(from), (std::vector<std::string>{"camera/ptz/open", "camera/ptz/zoomin",
-                                                            "camera/ptz/stop", "camera/ptz/center"}));
+  EXPECT_EQ(CommandsSince(from),
+            (std::vector<std::string>{"camera/ptz/open", "camera/ptz/zoomin", "camera/ptz/stop",
+                                      "camera/ptz/center"}));
 
   // Centering, unzoom and area zoom start nothing that a stop would end.
   from = Mark();

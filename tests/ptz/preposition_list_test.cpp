@@ -89,9 +89,9 @@ class PrepositionListTest : public ::testing::Test {
 
 TEST(PrepositionListNameTest, ForbidsTheSixXmlCharactersAndTheEmptyName) {
   const std::vector<std::pair<std::string, bool>> cases = {
-      {"Door 2", true},  {"", false},     {"A&B", false},       {"Don't", false},
-      {"Go!", false},    {"<a", false},   {"a>", false},        {"say \"x\"", false},
-      {"50%", true},     {" ", true},     {"Tür\tNord", true},  {"a;b/c", true},
+      {"Door 2", true}, {"", false},   {"A&B", false},      {"Don't", false},
+      {"Go!", false},   {"<a", false}, {"a>", false},       {"say \"x\"", false},
+      {"50%", true},    {" ", true},   {"Tür\tNord", true}, {"a;b/c", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
