@@ -1,5 +1,6 @@
 #include "infra/text_helpers.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -113,7 +114,10 @@ std::string GetKeyValue(const std::string& text, const std::string& key,
       }
     }
     if (end >= text.size()) break;
-    p = text.find(key, end);
+    // A key that begins with a separator ends right where it starts; the
+    // search goes on one character later, or it would find the same place
+    // again for ever.
+    p = text.find(key, std::max(end, p + 1));
   }
   return std::string();
 }

@@ -152,6 +152,15 @@ TEST(GetKeyValueTest, VersionLineWithBlankAsAssign) {
   EXPECT_EQ(GetKeyValue("Kalmeno 3.2.1", "Kalmeno", " ", "\r\n"), "3.2.1");
 }
 
+// Found by the capability-string fuzzer: a key whose first character is a
+// separator was found again at the same place by every round of the search.
+TEST(GetKeyValueTest, KeyStartingWithASeparatorDoesNotHang) {
+  EXPECT_EQ(GetKeyValue("Pan=1, Tilt = 1 ,Zoom=0", " Tilt ", "=", kCapabilitySeparators), "");
+  EXPECT_EQ(GetKeyValue("a,b,c", ",", "=", ","), "");
+  EXPECT_EQ(GetKeyValue(";x=1;y=2", ";y", "=", "="), "");
+  EXPECT_EQ(GetKeyValue("Pan=1, Tilt=0", "Tilt", "=", kCapabilitySeparators), "0");
+}
+
 TEST(GetKeyValueTest, AnyEmptyInputGivesEmptyValue) {
   EXPECT_EQ(GetKeyValue("", "Pan", "=", ","), "");
   EXPECT_EQ(GetKeyValue("Pan=1", "", "=", ","), "");
