@@ -1,14 +1,11 @@
 // The video channel on its own: the host calls of one frame in their order
-// and on every failure path, the takeover of PTZ cameras, the status texts,
-// the subscription it registers, and a host that destroys the channel from
-// inside its own frame callback.
+// and on every failure path, the status texts, a channel without a camera,
+// and a host that destroys the channel from inside its own callbacks.
 #include "video/video_channel.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -205,33 +202,6 @@ TEST_F(VideoChannelTest, EveryFailedStepDropsTheFrameAndReleasesWhatWasAllocated
   }
 }
 
-TEST_F(VideoChannelTest, PtzCameraTakesOverOnTheFirstFrameAndAfterAParameterChange) {
-  auto dome = MakeChannel(1);
-  auto plain = MakeChannel(0);
-  auto unknown = MakeChannel(5);
-  ChannelParameters block;
-  block.width = 704;
-  block.height = 576;
-  dome->Start(&block);
-  plain->Start(&block);
-  ServerMessage message = Frame("abc");
-  for (int i = 0; i < 3; ++i) {
-    dome->OnFrame(message);
-    plain->OnFrame(message);
-    unknown->OnFrame(message);
-  }
-  EXPECT_EQ(client.Count("camera/ptz/takeover"), 1u);
-  EXPECT_EQ(client.Count("camera/ptz/takeover?pid=cam-2"), 1u);
-  EXPECT_EQ(driver.CountLines("Send DOME command 'camera/ptz/takeover' (id=1)"), 1u);
-
-  dome->ChangeChannelParameters(&block);
-  dome->OnFrame(message);
-  dome->OnFrame(message);
-  EXPECT_EQ(client.Count("camera/ptz/takeover?pid=cam-2"), 2u);
-  dome->Stop();
-  plain->Stop();
-}
-
 TEST_F(VideoChannelTest, StatusTextsNameTheCameraOrTheServerChannel) {
   struct Case {
     std::uint32_t channelCount;
@@ -270,45 +240,6 @@ TEST_F(VideoChannelTest, StatusTextsNameTheCameraOrTheServerChannel) {
     EXPECT_EQ(channel->GetChannelStatus(), 1);
     EXPECT_EQ(calls.size(), 1u);
   }
-}
-
-TEST_F(VideoChannelTest, StartSubscribesWithTheSettingsAndTheConnectionValue) {
-  const std::string settings = std::string(getenv("STREVON_HOME")) + "/Strevon.xml";
-  // A channel without an element of its own would take the first one.
-  std::ofstream(settings) << "<Configuration><Common>"
-                             "<VideoChannel id=\"0\"><StreamType>Motion</StreamType></VideoChannel>"
-                             "<VideoChannel id=\"1\"><StreamType>motion</StreamType></VideoChannel>"
-                             "</Common></Configuration>";
-  struct Case {
-    std::uint32_t channel;
-    std::uint32_t connectionValue;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {0, 1, "video/realtime/subscribe?gid=0&cid=0&pid=cam-1&format=JPEG&type=FullRate&width=352&height=288&starttime="},
-      {1, 0, "video/realtime/subscribe?gid=1&cid=1&pid=cam-2&format=Native&type=MotionOnly&width=352&height=288&starttime="},
-      {0, 2, "video/realtime/subscribe?gid=0&cid=0&pid=cam-1&format=Native&type=FullRate&width=352&height=288&starttime="},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
-    client.Clear();
-    driver.connectionValue = c.connectionValue;
-    auto channel = MakeChannel(c.channel);
-    ChannelParameters block;
-    block.firstStreamValue = 7;
-    block.width = 352;
-    block.height = 288;
-    EXPECT_TRUE(channel->Start(&block));
-    ASSERT_EQ(client.Requests().size(), 1u);
-    EXPECT_EQ(client.Requests()[0].rfind(c.expected, 0), 0u) << client.Requests()[0];
-    EXPECT_EQ(channel->GetChannelStatus(), 3);  // until the first "OK"
-    channel->Stop();
-    ASSERT_EQ(client.Requests().size(), 2u);
-    EXPECT_EQ(client.Requests()[1].rfind("video/realtime/unsubscribe?gid=" +
-                                             std::to_string(c.channel), 0),
-              0u);
-  }
-  unlink(settings.c_str());
 }
 
 TEST_F(VideoChannelTest, ChannelWithoutCameraSubscribesNothingAndSaysSoOnce) {
