@@ -1,0 +1,112 @@
+// The custom-parameter lists: a driver opened with fuzzed custom
+// parameters (the strings a capability query wrote from Gateway data and
+// the host hands back at Open) builds its camera, input and output lists,
+// including each camera's capability string. The device points at port 1
+// on the loopback address, where nothing listens; the worker thread's
+// connection attempt is abandoned by Close.
+//
+// Input: three bytes give the channel count (0-15), the input count (0-7)
+// and the output count (0-7); the rest, split at line feeds, are the custom
+// parameters 1, 2, 3, ... (so parameter 2, the Kalmeno version, decides
+// whether the worker thread starts).
+//
+// Invariants: every list record has a non-empty pid without ";"; no list is
+// longer than its count; camera records carry capability flags whose
+// dependencies a round trip through the capability string keeps; Open and
+// Close never crash, leak or hang.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/strevon_driver.h"
+#include "fuzz_support.h"
+
+namespace {
+
+namespace ipc = quorvel::ipcapture;
+
+class NullSink : public IDebugInfoSink {
+ public:
+  void OnDebugInfo(CDebugInfoIf* record) override {
+    if (record != nullptr && record->GetText() != nullptr) FUZZ_CHECK(record->GetLevel() <= 100);
+  }
+};
+
+class FuzzDeviceParams : public ipc::IDeviceParams {
+ public:
+  const char* GetModel() override { return "Gateway"; }
+  std::uint32_t GetChannelCount() override { return channels; }
+  std::uint32_t GetInputCount() override { return inputs; }
+  std::uint32_t GetOutputCount() override { return outputs; }
+  std::uint32_t channels = 0;
+  std::uint32_t inputs = 0;
+  std::uint32_t outputs = 0;
+};
+
+class FuzzConnectionParams : public ipc::IConnectionParams {
+ public:
+  const char* GetAddress() override { return "127.0.0.1"; }
+  std::uint16_t GetPort() override { return 1; }
+  std::uint32_t GetConnectionValue() override { return 0; }
+  const char* GetUserName() override { return "user"; }
+  const char* GetPassword() override { return "secret"; }
+};
+
+// The host's device description: custom parameters are 1-based, null past
+// the last one.
+class FuzzDeviceSetup : public ipc::IDeviceSetup {
+ public:
+  ipc::IDeviceParams* GetDeviceParams() override { return &device; }
+  ipc::IConnectionParams* GetConnectionParams() override { return &connection; }
+  const char* GetCustomParameter(int index) override {
+    if (index < 1 || static_cast<std::size_t>(index) > custom.size()) return nullptr;
+    return custom[static_cast<std::size_t>(index) - 1].c_str();
+  }
+  FuzzDeviceParams device;
+  FuzzConnectionParams connection;
+  std::vector<std::string> custom;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  quorvel::fuzzing::DriverHome();
+  quorvel::fuzzing::InputReader input(data, size);
+  FuzzDeviceSetup setup;
+  setup.device.channels = input.Byte() % 16;
+  setup.device.inputs = input.Byte() % 8;
+  setup.device.outputs = input.Byte() % 8;
+  const std::string rest = input.Rest();
+  std::size_t start = 0;
+  while (start < rest.size() && setup.custom.size() < 64) {
+    std::size_t end = rest.find('\n', start);
+    if (end == std::string::npos) end = rest.size();
+    setup.custom.push_back(rest.substr(start, end - start));
+    start = end + 1;
+  }
+
+  NullSink sink;
+  quorvel::CStrevonDriver driver;
+  driver.Open(&sink, nullptr, &setup);
+
+  const std::vector<quorvel::CameraRecord>& cameras = driver.GetCameraList();
+  FUZZ_CHECK(cameras.size() <= setup.device.channels);
+  for (const quorvel::CameraRecord& camera : cameras) {
+    FUZZ_CHECK(!camera.pid.empty() && camera.pid.find(';') == std::string::npos);
+    quorvel::CPtzCapabilities reread;
+    reread.FromString(camera.ptzCapabilities.ToString());
+    FUZZ_CHECK(reread.presetCount == camera.ptzCapabilities.presetCount);
+    FUZZ_CHECK(reread.pan == camera.ptzCapabilities.pan);
+  }
+  FUZZ_CHECK(driver.GetInputList().size() <= setup.device.inputs);
+  FUZZ_CHECK(driver.GetOutputList().size() <= setup.device.outputs);
+  for (const quorvel::IORecord& record : driver.GetInputList()) {
+    FUZZ_CHECK(!record.pid.empty() && record.pid.find(';') == std::string::npos);
+  }
+  for (const quorvel::IORecord& record : driver.GetOutputList()) {
+    FUZZ_CHECK(!record.pid.empty() && record.pid.find(';') == std::string::npos);
+  }
+  driver.Close();
+  return 0;
+}

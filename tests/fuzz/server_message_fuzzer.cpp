@@ -1,0 +1,125 @@
+// Server-message header parser: arbitrary bytes as a header block through
+// SetHeaderData and Parse, then the accessors receivers use (GetHeader,
+// IsCommand, GetCommand, the body accessors). Also the request encoder's
+// UrlEncode, whose output goes back to the Gateway.
+//
+// Invariants: every parsed header comes from one "\r\n"-ended line before
+// the first empty line, has no ":" and no line end in key or value, and is
+// trimmed of blanks and tabs; GetHeader returns the last value of a key;
+// Parse is true exactly when the command is not empty, and then
+// IsCommand("") is true; a second Parse gives the same headers; UrlEncode emits
+// only unreserved characters and well-formed percent groups and decodes
+// back to its input.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "gateway/client_message.h"
+#include "gateway/server_message.h"
+
+namespace {
+
+using quorvel::ServerMessage;
+using quorvel::fuzzing::Bytes;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsUnreserved(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '~' ||
+         c == '-' || c == '_' || c == '.';
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;  // lower-case digits are not what the encoder writes
+}
+
+void CheckHeader(const std::string& text) {
+  FUZZ_CHECK(text.find(':') == std::string::npos);
+  FUZZ_CHECK(text.find("\r\n") == std::string::npos);
+  if (!text.empty()) {
+    FUZZ_CHECK(!IsBlank(text.front()));
+    FUZZ_CHECK(!IsBlank(text.back()));
+  }
+}
+
+// Lines that can count: those ended by "\r\n" before the first empty one.
+std::size_t CountCandidateLines(const std::string& text) {
+  std::size_t lines = 0;
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos || end == pos) return lines;
+    ++lines;
+    pos = end + 2;
+  }
+}
+
+void CheckUrlEncode(const std::string& text) {
+  const std::string encoded = quorvel::UrlEncode(text);
+  std::string decoded;
+  for (std::size_t i = 0; i < encoded.size(); ++i) {
+    const char c = encoded[i];
+    if (c == '%') {
+      FUZZ_CHECK(i + 2 < encoded.size());
+      const int high = HexValue(encoded[i + 1]);
+      const int low = HexValue(encoded[i + 2]);
+      FUZZ_CHECK(high >= 0 && low >= 0);
+      decoded.push_back(static_cast<char>(high * 16 + low));
+      i += 2;
+    } else {
+      FUZZ_CHECK(IsUnreserved(c));
+      decoded.push_back(c);
+    }
+  }
+  FUZZ_CHECK(decoded == text);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text =
+      size == 0 ? std::string() : std::string(reinterpret_cast<const char*>(data), size);
+
+  ServerMessage message;
+  message.SetHeaderData(Bytes(text));
+  message.SetBody(Bytes(text));
+  const bool parsed = message.Parse();
+  const std::string command = message.GetCommand();
+  FUZZ_CHECK(parsed == !command.empty());
+  if (parsed) FUZZ_CHECK(message.IsCommand("") && message.IsCommand(command));
+
+  const auto headers = message.GetHeaders();
+  FUZZ_CHECK(headers.size() <= CountCandidateLines(text));
+  for (const auto& header : headers) {
+    CheckHeader(header.first);
+    CheckHeader(header.second);
+    // The value a receiver sees for this key is the last one written.
+    std::string last;
+    for (const auto& other : headers) {
+      if (other.first == header.first) last = other.second;
+    }
+    FUZZ_CHECK(message.GetHeader(header.first) == last);
+  }
+  FUZZ_CHECK(message.GetHeaderText() == text);
+  std::vector<char> body;
+  FUZZ_CHECK(message.GetBody(body) == !text.empty());
+  FUZZ_CHECK(message.GetBodyText() == text);
+
+  // Parsing again yields the same headers (nothing is consumed).
+  message.Parse();
+  FUZZ_CHECK(message.GetHeaders() == headers);
+
+  // Clear keeps the response flag: a server request stays one.
+  const bool response = message.IsResponse();
+  message.Clear();
+  FUZZ_CHECK(message.IsResponse() == response);
+  FUZZ_CHECK(!message.Parse());
+
+  CheckUrlEncode(text);
+  return 0;
+}

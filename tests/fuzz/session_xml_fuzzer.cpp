@@ -1,0 +1,189 @@
+// The XML replies of the session: the log-on ("user/authenticate",
+// "user/logon" with its Session body), the profile ("user/profile") and the
+// PTZ properties ("camera/ptz/properties"), each handed as a ServerMessage
+// to every receiver that reads such replies: CLogOn, CProfileReader and a
+// PTZ command channel (CGatewayPTZComm). Receivers pick their messages by
+// command themselves, so every one sees every input.
+//
+// Input: one flag byte, then a header block up to the first NUL, then the
+// body. Flag bits 0-1 choose the command of a "Response" line put in front
+// of the header block (authenticate, logon, profile, PTZ properties); bit 3
+// leaves the header block exactly as given instead. Bit 2 has the profile
+// reader ask for its profile first (ReadProfile, refused by a stopped
+// client), so it looks for the profile "service" of the default settings;
+// without it the name is empty. The reader has first taken in a fixed
+// profile with a PTZ camera "cam-1" of that name, so that a properties
+// reply has a camera to update; the PTZ channel serves "cam-1" too.
+//
+// Invariants: log-on status and key are the reply's headers; camera records
+// keep non-empty pids and increasing ids, PTZ capabilities are either
+// untouched or the full set with 255 presets; input and output records
+// have pids; the PTZ channel's preset list and count agree with the names
+// it parsed; nothing crashes or leaks.
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "driver/idriver.h"
+#include "fuzz_support.h"
+#include "gateway/gw_client.h"
+#include "gateway/server_message.h"
+#include "infra/text_helpers.h"
+#include "ptz/gateway_ptz_comm.h"
+#include "session/log_on.h"
+#include "session/profile_reader.h"
+
+namespace {
+
+using quorvel::CameraRecord;
+using quorvel::IORecord;
+using quorvel::ServerMessage;
+using quorvel::fuzzing::Bytes;
+
+const char* const kCommands[] = {"user/authenticate", "user/logon", "user/profile",
+                                 "camera/ptz/properties"};
+
+// What a PTZ command channel needs of its driver: the camera list and a
+// log that formats like the real one. No Gateway client: nothing is sent.
+class FuzzDriver : public quorvel::IDriver {
+ public:
+  FuzzDriver() {
+    CameraRecord camera;
+    camera.id = 0;
+    camera.pid = "cam-1";
+    camera.ptz = true;
+    camera.ptzCapabilities.pan = true;
+    camera.ptzCapabilities.tilt = true;
+    m_cameras.push_back(camera);
+  }
+  void DebugMessage(int /*level*/, const char* format, ...) override {
+    va_list args;
+    va_start(args, format);
+    const std::string line = quorvel::FormatStringV(format, args);
+    va_end(args);
+    FUZZ_CHECK(line.size() < (1u << 24));
+  }
+  std::string GetDriverName() override { return "Strevon"; }
+  quorvel::DEVICE_INFO* GetDeviceInfo() override { return &m_device; }
+  std::pair<std::uint32_t, std::uint32_t> GetIOCounts() override { return {0, 0}; }
+  quorvel::ipcapture::IFrameAllocator* GetFrameAllocator() override { return nullptr; }
+  std::uint32_t GetVideoStandard() override { return 0; }
+  std::uint32_t GetConnectionValue() override { return 0; }
+  std::uint32_t GetChannelCount() override { return 1; }
+  const std::vector<CameraRecord>& GetCameraList() override { return m_cameras; }
+  const std::vector<IORecord>& GetInputList() override { return m_ios; }
+  const std::vector<IORecord>& GetOutputList() override { return m_ios; }
+  quorvel::CGWClient* GetClient() override { return nullptr; }
+  int GetKalmenoVersion() override { return 3; }
+  std::string GetCustomParameter(std::uint32_t) override { return std::string(); }
+  int GetCustomParameterInt(std::uint32_t) override { return quorvel::kMissingCustomParameter; }
+  bool WouldLog(int) override { return true; }
+
+ private:
+  quorvel::DEVICE_INFO m_device;
+  std::vector<CameraRecord> m_cameras;
+  std::vector<IORecord> m_ios;
+};
+
+// A client that was stopped once: every request is refused at once, so
+// ReadProfile sets its profile name and returns without waiting.
+quorvel::CGWClient& StoppedClient() {
+  static quorvel::CGWClient* client = [] {
+    quorvel::fuzzing::DriverHome();  // no settings file: profile "service"
+    auto* c = new quorvel::CGWClient();
+    c->Disconnect();
+    return c;
+  }();
+  return *client;
+}
+
+ServerMessage Message(const std::string& headers, const std::string& body) {
+  ServerMessage message;
+  message.SetHeaderData(Bytes(headers));
+  message.SetBody(Bytes(body));
+  message.Parse();
+  return message;
+}
+
+ServerMessage KnownProfile(const std::string& name) {
+  return Message("Response: user/profile\r\n",
+                 "<Profile name=\"" + name + "\"><Cameras>"
+                 "<PtzCamera state=\"OK\" pid=\"cam-1\"/><Camera state=\"OK\" pid=\"cam-2\"/>"
+                 "</Cameras></Profile>");
+}
+
+bool IsUntouched(const quorvel::CPtzCapabilities& caps) {
+  return !caps.pan && !caps.tilt && !caps.zoom && !caps.focus && !caps.iris && !caps.areaZoom &&
+         !caps.center && !caps.unzoom && caps.presetCount == 0;
+}
+
+void CheckProfile(const quorvel::CProfileReader& reader) {
+  const std::vector<CameraRecord> cameras = reader.GetCameras();
+  FUZZ_CHECK(cameras.size() >= 2);  // the known profile's two cameras come first
+  for (std::size_t i = 0; i < cameras.size(); ++i) {
+    const CameraRecord& camera = cameras[i];
+    FUZZ_CHECK(!camera.pid.empty());
+    // Ids are positions within one profile reply: increasing inside each.
+    if (i > 2) FUZZ_CHECK(camera.id > cameras[i - 1].id);
+    const quorvel::CPtzCapabilities& caps = camera.ptzCapabilities;
+    if (!IsUntouched(caps)) {
+      FUZZ_CHECK(caps.pan && caps.tilt && caps.presetCount == 255);
+      FUZZ_CHECK(!caps.areaZoom || caps.zoom);
+      FUZZ_CHECK(!caps.unzoom || caps.zoom);
+    }
+  }
+  for (const IORecord& record : reader.GetInputs()) FUZZ_CHECK(!record.pid.empty());
+  for (const IORecord& record : reader.GetOutputs()) FUZZ_CHECK(!record.pid.empty());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  quorvel::CGWClient& client = StoppedClient();
+  quorvel::fuzzing::InputReader input(data, size);
+  const std::uint8_t flags = input.Byte();
+  std::string headers = input.Field();
+  const std::string body = input.Rest();
+  if ((flags & 8) == 0) headers = std::string("Response: ") + kCommands[flags & 3] + "\r\n" + headers;
+  ServerMessage message = Message(headers, body);
+
+  // Log-on.
+  quorvel::CLogOn logOn(nullptr);
+  logOn.ProcessServerMessage(message);
+  if (message.IsCommand("user/authenticate")) {
+    FUZZ_CHECK(logOn.GetDigestKey() == message.GetHeader("DigestKey"));
+  } else if (message.IsCommand("user/logon")) {
+    FUZZ_CHECK(logOn.GetStatus() == message.GetHeader("Status"));
+  } else {
+    FUZZ_CHECK(logOn.GetStatus().empty() && logOn.GetDigestKey().empty());
+  }
+  for (const std::string& name : logOn.GetProfileNames()) (void)name.size();
+
+  // Profile and PTZ properties, as the device properties reader gets them.
+  quorvel::CProfileReader reader(&client);
+  if ((flags & 4) != 0) FUZZ_CHECK(!reader.ReadProfile());
+  FUZZ_CHECK(reader.GetProfileName() == ((flags & 4) != 0 ? "service" : ""));
+  ServerMessage known = KnownProfile(reader.GetProfileName());
+  reader.ProcessServerMessage(known);
+  FUZZ_CHECK(reader.GetCameras().size() == 2);
+  reader.ProcessServerMessage(message);
+  CheckProfile(reader);
+
+  // The PTZ channel's view of the same properties reply.
+  FuzzDriver driver;
+  quorvel::CGatewayPTZComm comm(&driver, 0);
+  comm.ProcessServerMessage(message);
+  std::vector<quorvel::PresetEntry> presets;
+  FUZZ_CHECK(comm.LoadPresets(presets));
+  for (std::size_t i = 0; i < presets.size(); ++i) FUZZ_CHECK(presets[i].index == i);
+  quorvel::PtzCapabilityRecord record{};
+  comm.GetCapabilities(&record);
+  // Untouched (the camera's own count, 0 here) or the number of names.
+  FUZZ_CHECK(record.maxPresets == 0 || record.maxPresets == presets.size());
+  FUZZ_CHECK(comm.GetDomeTimeoutS() > 0);
+  return 0;
+}

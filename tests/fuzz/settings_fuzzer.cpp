@@ -1,0 +1,65 @@
+// The settings file: the input is written as Strevon.xml into the driver's
+// home directory (STREVON_HOME, set once at start) and read back with
+// ReadGatewaySettings and ReadStreamType for a device that has its own
+// Gateway section in the seeds and for one whose address cannot be put in
+// an XPath literal.
+//
+// Invariants: every resolution has a non-zero width and height; a file
+// that does not load gives exactly the defaults; the stream type is one of
+// the two known values; reads are repeatable (nothing is cached or
+// changed between two reads of the same file).
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "fuzz_support.h"
+#include "infra/settings.h"
+#include "infra/xml_parser.h"
+
+namespace {
+
+void WriteSettings(const std::uint8_t* data, std::size_t size) {
+  const std::string path = quorvel::fuzzing::DriverHome() + "Strevon.xml";
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  FUZZ_CHECK(file != nullptr);
+  if (size > 0) FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
+  FUZZ_CHECK(std::fclose(file) == 0);
+}
+
+bool Same(const quorvel::GatewaySettings& a, const quorvel::GatewaySettings& b) {
+  return a.profile == b.profile && a.resolutions == b.resolutions && a.logLevel == b.logLevel &&
+         a.debugEnabled == b.debugEnabled;
+}
+
+void CheckDevice(const quorvel::DEVICE_INFO& device, bool loads) {
+  const quorvel::GatewaySettings settings = quorvel::ReadGatewaySettings(device);
+  for (const auto& resolution : settings.resolutions) {
+    FUZZ_CHECK(resolution.first != 0 && resolution.second != 0);
+  }
+  if (!loads) FUZZ_CHECK(Same(settings, quorvel::GatewaySettings()));
+  FUZZ_CHECK(Same(settings, quorvel::ReadGatewaySettings(device)));
+  for (std::uint32_t channel = 0; channel < 3; ++channel) {
+    const std::uint32_t type = quorvel::ReadStreamType(device, channel);
+    FUZZ_CHECK(type == quorvel::kStreamTypeMotion || type == quorvel::kStreamTypeFullRate);
+    if (!loads) FUZZ_CHECK(type == quorvel::kStreamTypeFullRate);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  WriteSettings(data, size);
+  quorvel::CXMLParser probe;
+  const bool loads = probe.LoadFile();
+  probe.Close();
+
+  quorvel::DEVICE_INFO device;
+  device.address = "10.0.0.5";
+  device.port = 8080;
+  CheckDevice(device, loads);
+  device.address = "a\"] | //*[\"";
+  device.port = 0;
+  CheckDevice(device, loads);
+  return 0;
+}
