@@ -343,10 +343,19 @@ class HangingSink : public CapabilityResultSink {
     m_changed.wait_for(lock, 60s, [this] { return m_released; });
     lock.unlock();
     CapabilityResultSink::SetDeviceName(name);
+    // Told under the lock, so that the test may free this sink once it saw
+    // the call end: the detached thread is never joined.
+    lock.lock();
+    m_left = true;
+    m_changed.notify_all();
   }
   bool WaitEntered(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [this] { return m_entered; });
+  }
+  bool WaitLeft(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [this] { return m_left; });
   }
   void Release() {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -359,6 +368,7 @@ class HangingSink : public CapabilityResultSink {
   std::condition_variable m_changed;
   bool m_entered = false;
   bool m_released = false;
+  bool m_left = false;
 };
 
 TEST_F(CapabilityQueryTest, DestroyingAModuleWhoseFetchHangsAbandonsItAndReportsKilled) {
@@ -383,6 +393,7 @@ TEST_F(CapabilityQueryTest, DestroyingAModuleWhoseFetchHangsAbandonsItAndReports
   // builds check that.
   m_notifier.reset();
   hanging->Release();
+  ASSERT_TRUE(hanging->WaitLeft(10s));
   EXPECT_TRUE(Eventually([&] { return ThreadCount() <= baselineThreads; }, 10s))
       << ThreadCount() << " threads, " << baselineThreads << " before";
   EXPECT_EQ(hanging->Calls(), std::vector<std::string>{"SetDeviceName Gateway 127.0.0.1"});
