@@ -46,6 +46,8 @@ bool ChannelMonitor::OnFrame(quorvel::ipcapture::ICaptureFrame* frame, const hos
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     number = ++m_hookFrames;
+    if (number == 1) m_firstFrame = info.when;
+    m_latestFrame = info.when;
     if (stamped) {
       if (m_haveSequence && stamp.sequence <= m_lastSequence) {
         ++m_sequenceRestarts;  // a new subscription counts from 0 again
@@ -124,6 +126,11 @@ ChannelStats ChannelMonitor::Stats() const {
   s.stamped = m_stamped;
   s.latencyAvgMs = m_stamped > 0 ? m_latencySumMs / static_cast<double>(m_stamped) : 0;
   s.latencyMaxMs = m_latencyMaxMs;
+  if (m_hookFrames > 0) {
+    s.firstFrameAfterS = std::chrono::duration<double>(m_firstFrame - m_created).count();
+    const double span = std::chrono::duration<double>(m_latestFrame - m_firstFrame).count();
+    if (m_hookFrames > 1 && span > 0) s.streamingFps = static_cast<double>(m_hookFrames - 1) / span;
+  }
   return s;
 }
 

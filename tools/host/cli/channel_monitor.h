@@ -47,6 +47,8 @@ struct ChannelStats {
   double latencyAvgMs = 0;
   double latencyMaxMs = 0;
   std::uint64_t signalLost = 0;
+  double firstFrameAfterS = -1;   // seconds from construction; -1: none yet
+  double streamingFps = 0;        // from the first to the latest frame
 };
 
 // "online", "no video", "offline" for the status values a host reads.
@@ -105,7 +107,10 @@ class ChannelMonitor {
   double m_kbps = 0;
 
   mutable std::mutex m_mutex;
+  const std::chrono::steady_clock::time_point m_created = std::chrono::steady_clock::now();
   std::uint64_t m_hookFrames = 0;        // guarded by m_mutex
+  std::chrono::steady_clock::time_point m_firstFrame{};   // guarded by m_mutex
+  std::chrono::steady_clock::time_point m_latestFrame{};  // guarded by m_mutex
   bool m_haveSequence = false;           // guarded by m_mutex
   std::uint64_t m_lastSequence = 0;      // guarded by m_mutex
   std::uint64_t m_sequenceRestarts = 0;  // guarded by m_mutex

@@ -93,9 +93,17 @@ int IoCommand::Run() {
   }
   std::fflush(stdout);
 
-  const auto begin = std::chrono::steady_clock::now();
+  // What arrived while the driver was logging on has no useful timing:
+  // only the latest state of each input is shown as the starting point.
   std::map<std::uint32_t, std::uint32_t> states;
-  std::size_t seen = 0;
+  const std::vector<host::InputReport> early = callback.Reports().Snapshot();
+  std::size_t seen = early.size();
+  for (const host::InputReport& r : early) states[r.inputId] = r.state;
+  for (const auto& s : states) {
+    std::printf("  %6.1f s  input %u (%s)  %s  (state when watching began)\n", 0.0, s.first,
+                PidById(device, "Input ", s.first).c_str(), StateText(s.second));
+  }
+  const auto begin = std::chrono::steady_clock::now();
   std::uint32_t changes = 0;
   for (;;) {
     const bool interrupted = interrupt.WaitFor(std::chrono::milliseconds(100));

@@ -240,9 +240,9 @@ int StreamCommand::Run() {
 
   // Summary.
   std::printf("\nSummary (%.1f s)\n", duration);
-  TextTable table({"channel", "camera", "frames", "avg fps", "avg kbit/s", "size", "fourcc",
+  TextTable table({"channel", "camera", "frames", "first frame", "fps", "avg kbit/s", "size", "fourcc",
                    "reconnects", "lost", "latency avg/max ms"},
-                  {false, false, true, true, true, false, false, true, true, true});
+                  {false, false, true, true, true, true, false, false, true, true, true});
   nlohmann::json channels = nlohmann::json::array();
   for (const ChannelStats& s : stats) {
     const double fps = duration > 0 ? static_cast<double>(s.frames) / duration : 0;
@@ -250,13 +250,16 @@ int StreamCommand::Run() {
     const std::string latency = s.stamped > 0 ? FormatDouble(s.latencyAvgMs, 2) + " / " +
                                                     FormatDouble(s.latencyMaxMs, 2)
                                               : "-";
-    table.AddRow({s.label, s.pid, std::to_string(s.frames), FormatDouble(fps, 1), FormatDouble(kbps, 0),
+    const std::string first = s.firstFrameAfterS >= 0 ? FormatDouble(s.firstFrameAfterS, 1) + " s" : "-";
+    table.AddRow({s.label, s.pid, std::to_string(s.frames), first, FormatDouble(s.streamingFps, 1),
+                  FormatDouble(kbps, 0),
                   s.frames > 0 ? std::to_string(s.width) + "x" + std::to_string(s.height) : "-",
                   s.frames > 0 ? FourccText(s.fourcc) : "-", std::to_string(s.reconnects),
                   std::to_string(s.lostFrames), latency});
     nlohmann::json c = {{"label", s.label},          {"channel", s.channel},
                         {"camera", s.pid},           {"frames", s.frames},
-                        {"bytes", s.bytes},          {"avg_fps", fps},
+                        {"bytes", s.bytes},          {"avg_fps", fps},  {"streaming_fps", s.streamingFps},
+                        {"first_frame_after_s", s.firstFrameAfterS},
                         {"avg_kbps", kbps},          {"width", s.width},
                         {"height", s.height},        {"fourcc", FourccText(s.fourcc)},
                         {"last_frame_bytes", s.lastSize},
