@@ -28,7 +28,10 @@ constexpr int kFrameHeight = 288;  // 704 x 288 is size class 3
 // the frame (fourcc, width, height, size class, data size) matches.
 class FrameChecker {
  public:
-  FrameChecker(std::uint32_t cid, std::uint32_t fourcc) : m_cid(cid), m_fourcc(fourcc) {}
+  explicit FrameChecker(std::uint32_t cid) : m_cid(cid) {}
+
+  // Before Attach: the fourcc every frame must carry.
+  void ExpectFourcc(std::uint32_t fourcc) { m_fourcc = fourcc; }
 
   // Installs the check as the handler's hook; extra runs after the check
   // and decides whether the frame is taken.
@@ -97,7 +100,7 @@ class FrameChecker {
   }
 
   const std::uint32_t m_cid;
-  const std::uint32_t m_fourcc;
+  std::uint32_t m_fourcc = kFourccJpeg;
   std::atomic<std::uint64_t> m_good{0};
   std::atomic<std::uint64_t> m_bad{0};
   // Receiver thread only.
@@ -172,8 +175,22 @@ class VideoFixture : public DriverFixture {
     return n;
   }
 
+  // Destroys the driver when it goes out of scope. A test whose hooks use
+  // its own locals declares one after them, so that no delivery reaches
+  // them once they are gone, however the test ends.
+  struct DriverGuard {
+    explicit DriverGuard(VideoFixture* fixture) : f(fixture) {}
+    ~DriverGuard() { f->DestroyDriver(); }
+    DriverGuard(const DriverGuard&) = delete;
+    DriverGuard& operator=(const DriverGuard&) = delete;
+    VideoFixture* f;
+  };
+
   host::ChannelSetup channelSetup{704, 576, 5, 6};
   quorvel::ipcapture::IIPVideoCaptureEx* capture = nullptr;
+  // Members, so that they outlive the driver (destroyed in TearDown).
+  host::FrameHandler handlers[2];
+  FrameChecker checkers[2] = {FrameChecker(0), FrameChecker(1)};
 };
 
 }  // namespace integration

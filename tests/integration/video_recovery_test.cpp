@@ -34,8 +34,6 @@ class VideoRecoveryTest : public VideoFixture {
     ASSERT_TRUE(handlers[0].WaitForFrames(5, 10s));
     ASSERT_TRUE(handlers[1].WaitForFrames(1, 10s));
   }
-
-  host::FrameHandler handlers[2];
 };
 
 TEST_F(VideoRecoveryTest, StalledFullRateStreamIsSubscribedAgainMotionOnlyIsLeftAlone) {

@@ -21,12 +21,12 @@ struct LateCallWatch {
 
 TEST_F(VideoFixture, StopChannelWaitsForTheRunningCallbackAndSilencesTheChannel) {
   ASSERT_NO_FATAL_FAILURE(OpenVideoDevice());
-  host::FrameHandler handlers[2];
   ASSERT_TRUE(Start(0, handlers[0]));
   LateCallWatch watch;
   std::atomic<bool> inside{false};
   std::promise<void> entered;
   std::atomic<bool> signalled{false};
+  DriverGuard guard(this);
   handlers[1].SetHook([&](quorvel::ipcapture::ICaptureFrame*, const host::FrameInfo&) {
     watch.Seen();
     inside = true;
@@ -64,11 +64,11 @@ TEST_F(VideoFixture, StopChannelWaitsForTheRunningCallbackAndSilencesTheChannel)
 
 TEST_F(VideoFixture, HostStopsTheChannelFromInsideItsFrameCallback) {
   ASSERT_NO_FATAL_FAILURE(OpenVideoDevice());
-  host::FrameHandler handlers[2];
   ASSERT_TRUE(Start(0, handlers[0]));
   LateCallWatch watch;
   std::promise<bool> stopped;
   int calls = 0;  // receiver thread only
+  DriverGuard guard(this);
   handlers[1].SetHook([&](quorvel::ipcapture::ICaptureFrame*, const host::FrameInfo&) {
     watch.Seen();
     if (++calls == 3) {
@@ -98,8 +98,8 @@ TEST_F(VideoFixture, HostStopsTheChannelFromInsideItsFrameCallback) {
 
 TEST_F(VideoFixture, NoFrameHandlerCallAfterClose) {
   ASSERT_NO_FATAL_FAILURE(OpenVideoDevice());
-  host::FrameHandler handlers[2];
   LateCallWatch watch;
+  DriverGuard guard(this);
   for (auto& handler : handlers) {
     handler.SetHook([&](quorvel::ipcapture::ICaptureFrame*, const host::FrameInfo&) {
       watch.Seen();

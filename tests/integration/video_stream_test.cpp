@@ -12,8 +12,6 @@ namespace {
 
 TEST_F(VideoFixture, SubscribesWithEveryParameterAndDeliversIntactFrames) {
   ASSERT_NO_FATAL_FAILURE(OpenVideoDevice(3, 1));
-  host::FrameHandler handlers[2];
-  FrameChecker checkers[2] = {{0, kFourccJpeg}, {1, kFourccJpeg}};
   const std::uint64_t before = static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(
           std::chrono::system_clock::now().time_since_epoch())
@@ -49,8 +47,8 @@ TEST_F(VideoFixture, SubscribesWithEveryParameterAndDeliversIntactFrames) {
 
 TEST_F(VideoFixture, LevelTwoUsesTheShortFormAndTheWidthAndHeightHeaders) {
   ASSERT_NO_FATAL_FAILURE(OpenVideoDevice(2, 1));
-  host::FrameHandler handler;
-  FrameChecker checker(1, kFourccJpeg);
+  host::FrameHandler& handler = handlers[1];
+  FrameChecker& checker = checkers[1];
   checker.Attach(handler);
   ASSERT_TRUE(Start(1, handler));
   const auto request = WaitForChannelRequest("video/realtime/subscribe", 1, 5s);
@@ -71,8 +69,9 @@ TEST_F(VideoFixture, LevelTwoUsesTheShortFormAndTheWidthAndHeightHeaders) {
 
 TEST_F(VideoFixture, NativeFramesKeepEveryByte) {
   ASSERT_NO_FATAL_FAILURE(OpenVideoDevice(3, 0));
-  host::FrameHandler handler;
-  FrameChecker checker(0, kFourccH264);
+  host::FrameHandler& handler = handlers[0];
+  FrameChecker& checker = checkers[0];
+  checker.ExpectFourcc(kFourccH264);
   checker.Attach(handler);
   ASSERT_TRUE(Start(0, handler));
   const auto request = WaitForChannelRequest("video/realtime/subscribe", 0, 5s);
@@ -89,7 +88,7 @@ TEST_F(VideoFixture, NativeFramesKeepEveryByte) {
 // when the allocation itself fails.
 TEST_F(VideoFixture, EveryAllocatedFrameIsReleasedOnceWhateverTheHostDoes) {
   ASSERT_NO_FATAL_FAILURE(OpenVideoDevice());
-  host::FrameHandler handler;
+  host::FrameHandler& handler = handlers[0];
   ASSERT_TRUE(Start(0, handler));
   ASSERT_TRUE(handler.WaitForFrames(3, 10s));
 
@@ -120,7 +119,6 @@ TEST_F(VideoFixture, EveryAllocatedFrameIsReleasedOnceWhateverTheHostDoes) {
 
 TEST_F(VideoFixture, StatusFollowsTheStreamAndSignalLossReachesTheHost) {
   ASSERT_NO_FATAL_FAILURE(OpenVideoDevice());
-  host::FrameHandler handlers[2];
   EXPECT_EQ(Status(0), -1);  // not running
   ASSERT_TRUE(Start(0, handlers[0]));
   ASSERT_TRUE(Start(1, handlers[1]));
@@ -147,7 +145,6 @@ TEST_F(VideoFixture, StatusFollowsTheStreamAndSignalLossReachesTheHost) {
 
 TEST_F(VideoFixture, DomeIsTakenOverOncePerStartAndAfterAParameterChange) {
   ASSERT_NO_FATAL_FAILURE(OpenVideoDevice());
-  host::FrameHandler handlers[2];
   ASSERT_TRUE(Start(0, handlers[0]));
   ASSERT_TRUE(Start(1, handlers[1]));
   ASSERT_TRUE(handlers[0].WaitForFrames(10, 10s));
