@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "driver/idriver.h"
 #include "driver/kalmeno_probe.h"
 #include "gateway/client_message.h"
 #include "infra/settings.h"
@@ -82,6 +83,9 @@ bool CGatewayProperties::ReadProfile() {
   if (cameras == 0 && streams == 0) return false;
   m_channelCount = std::min(cameras, streams);
   if (m_channelCount == 0) m_channelCount = std::max(cameras, streams);
+  // A Gateway may grant any number of streams; a device never has more
+  // channels than a driver accepts at Open.
+  m_channelCount = std::min(m_channelCount, kMaxChannelCount);
 
   m_capability1 = true;
   m_codecKinds.insert(kCodecKindAlways);

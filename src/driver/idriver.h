@@ -40,6 +40,12 @@ class IDriver : public IDebugMessage {
   virtual bool WouldLog(int level) = 0;                                           // 16
 };
 
+// The most channels, inputs or outputs one device may have. Bounds what a
+// Gateway's stream grant or a host's device setup can make the driver
+// allocate and walk.
+constexpr std::uint32_t kMaxChannelCount = 1024;
+constexpr std::uint32_t kMaxIOCount = 1024;
+
 // GetCustomParameterInt's answer for a missing or non-numeric parameter.
 constexpr int kMissingCustomParameter = static_cast<int>(0x80000000u);
 

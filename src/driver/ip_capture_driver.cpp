@@ -30,6 +30,10 @@ bool CIPCaptureDriver::Open(IDebugInfoSink* sink, ipcapture::IFrameAllocator* al
   m_inputCount = device->GetInputCount();
   m_outputCount = device->GetOutputCount();
   m_channelCount = device->GetChannelCount();
+  if (m_channelCount > kMaxChannelCount || m_inputCount > kMaxIOCount ||
+      m_outputCount > kMaxIOCount) {
+    return false;
+  }
   const char* address = connection->GetAddress();
   const std::uint16_t port = connection->GetPort();
   const char* user = connection->GetUserName();
@@ -55,8 +59,14 @@ bool CIPCaptureDriver::Open(IDebugInfoSink* sink, ipcapture::IFrameAllocator* al
   }
 
   if (!CreateIO() || !CreatePTZ()) return false;
-  m_videoCapture.reset(new (std::nothrow) CIPVideoCapture(this, device->GetChannelCount()));
-  return m_videoCapture != nullptr;
+  const std::uint32_t channels = device->GetChannelCount();
+  if (channels > kMaxChannelCount) return false;
+  try {
+    m_videoCapture.reset(new CIPVideoCapture(this, channels));
+  } catch (...) {
+    return false;
+  }
+  return true;
 }
 
 ipcapture::IIPVideoCapture* CIPCaptureDriver::GetVideoCapture() { return m_videoCapture.get(); }

@@ -98,6 +98,20 @@ TEST_F(StrevonDriverTest, ReopenDropsTheOldLists) {
   driver.Close();
 }
 
+TEST_F(StrevonDriverTest, OversizedDeviceIsRefused) {
+  struct Case {
+    std::uint32_t channels, inputs, outputs;
+  } cases[] = {{kMaxChannelCount + 1, 0, 0}, {1, kMaxIOCount + 1, 0}, {1, 0, 0xFFFFFFFFu}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.channels << "/" << c.inputs << "/" << c.outputs);
+    EXPECT_FALSE(Open(c.channels, c.inputs, c.outputs, {"0", "3"}));
+  }
+  EXPECT_TRUE(Open(kMaxChannelCount, 0, 0, {"0", "3"}));
+  ASSERT_NE(driver.GetVideoCapture(), nullptr);
+  EXPECT_EQ(driver.GetVideoCapture()->GetChannelCount(), kMaxChannelCount);
+  driver.Close();
+}
+
 // A host compiled elsewhere calls by slot position only. Calls through the
 // raw vtable pin the slot order of the capture interfaces.
 TEST_F(StrevonDriverTest, HostSlotsByPosition) {
