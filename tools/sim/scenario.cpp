@@ -132,7 +132,10 @@ void ParseVideo(const json& j, VideoSettings* v) {
   if (v->width <= 0 || v->height <= 0 || v->width > 4096 || v->height > 4096) {
     throw std::runtime_error("video: width and height must be 1..4096");
   }
-  if (v->fps <= 0 || v->motion_fps <= 0) throw std::runtime_error("video: rates must be positive");
+  // A full rate of 0 streams unthrottled (benchmarks); motion-only streams always have a rate.
+  if (v->fps < 0 || v->motion_fps <= 0) {
+    throw std::runtime_error("video: fps must be 0 (unthrottled) or positive, motion_fps positive");
+  }
   if (v->jpeg_size < 64 || v->jpeg_size > 0xFFFFF || v->native_size < 64 || v->native_size > 0xFFFFF) {
     throw std::runtime_error("video: body sizes must be 64..1048575");
   }

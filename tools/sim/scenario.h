@@ -47,7 +47,7 @@ struct SimProfile {
 struct VideoSettings {
   int width = 640;
   int height = 480;
-  double fps = 10.0;        // full-rate streams
+  double fps = 10.0;        // full-rate streams; 0 = unthrottled, as fast as the socket takes them
   double motion_fps = 1.0;  // "MotionOnly" streams
   bool render_jpeg = true;  // false: synthetic SOI..EOI bodies of jpeg_size bytes
   std::size_t jpeg_size = 32768;

@@ -487,7 +487,10 @@ void SimConnection::HandleSubscribe(const ParsedRequest& request) {
   s.jpeg = format != "Native";
   const bool motion_only = request.params.count("type") && request.params.at("type") == "MotionOnly";
   const double fps = motion_only ? scenario_->video.motion_fps : scenario_->video.fps;
-  s.period = std::chrono::nanoseconds(static_cast<long long>(1e9 / fps));
+  // A rate of 0 leaves the period at 0: the stream is due on every pass of the
+  // loop, so frames go out as fast as the socket accepts them.
+  s.period = fps > 0 ? std::chrono::nanoseconds(static_cast<long long>(1e9 / fps))
+                     : std::chrono::nanoseconds(0);
   s.next_due = Clock::now();
   Reply(cmd, {{"Response", cmd}, {"Cid", std::to_string(cid)}, {"Status", "OK"}});
   streams_[cid] = s;

@@ -828,6 +828,48 @@ TEST_F(RenderedJpegTest, FramesDecodeAsImagesOfTheConfiguredSize) {
   EXPECT_EQ(kFrameKindJpeg, stamp.kind);
 }
 
+// A full rate of 0 streams unthrottled: frames follow each other as fast as
+// the reader takes them. 400 frames of two streams would take 40 s at the
+// built-in 10 fps; the generous deadline only keeps a broken run from hanging.
+class UnthrottledTest : public SimTest {
+ protected:
+  void Configure(Scenario& s) override { s.video.fps = 0; }
+};
+
+TEST_F(UnthrottledTest, StreamsBackToBackWithConsecutiveSequences) {
+  RawClient c;
+  Connect(c);
+  LogOnAdmin(c);
+  ASSERT_TRUE(c.Send("video/realtime/subscribe?gid=0&cid=0&pid=cam-1&format=Native&type=FullRate&width=0&height=0&starttime=1"));
+  ASSERT_TRUE(c.Send("video/realtime/subscribe?gid=1&cid=1&pid=cam-2&format=Native&type=FullRate&width=0&height=0&starttime=1"));
+  const auto deadline = test::Clock::now() + Ms(30000);
+  std::uint64_t next[2] = {0, 0};
+  int frames = 0;
+  while (frames < 400 && test::Clock::now() < deadline) {
+    auto f = c.ReadResponse("video/stream", Ms(5000));
+    ASSERT_TRUE(f);
+    FrameStamp stamp;
+    ASSERT_TRUE(ReadFrameStamp(f->body.data(), f->body.size(), &stamp));
+    ASSERT_LT(stamp.channel, 2u);
+    EXPECT_EQ(next[stamp.channel], stamp.sequence);
+    EXPECT_TRUE(CheckNativeFiller(f->body.data(), f->body.size(), stamp.sequence));
+    next[stamp.channel] = stamp.sequence + 1;
+    ++frames;
+  }
+  EXPECT_EQ(400, frames);
+  EXPECT_GT(next[0], 0u);
+  EXPECT_GT(next[1], 0u);
+}
+
+TEST(UnthrottledScenarioTest, FpsZeroIsAcceptedAndNegativeRefused) {
+  Scenario s;
+  std::string error;
+  ASSERT_TRUE(ParseScenarioJson("{\"video\": {\"fps\": 0}}", DefaultScenario(), &s, &error)) << error;
+  EXPECT_EQ(0.0, s.video.fps);
+  EXPECT_FALSE(ParseScenarioJson("{\"video\": {\"fps\": -1}}", DefaultScenario(), &s, &error));
+  EXPECT_FALSE(ParseScenarioJson("{\"video\": {\"motion_fps\": 0}}", DefaultScenario(), &s, &error));
+}
+
 }  // namespace
 }  // namespace sim
 }  // namespace strevon
