@@ -1,6 +1,7 @@
 #include "driver/strevon_driver.h"
 
 #include "gateway/client_message.h"
+#include "infra/settings.h"
 #include "infra/text_helpers.h"
 #include "ptz/gateway_ptz_handler.h"
 #include "session/gateway_io.h"
@@ -45,6 +46,8 @@ bool CStrevonDriver::Open(IDebugInfoSink* sink, ipcapture::IFrameAllocator* allo
     BuildLists();
     m_kalmenoVersion = GetCustomParameterInt(2);
     LogOpened(m_kalmenoVersion);
+    // Read before the worker thread starts, which is the only reader.
+    m_resilient = ReadGatewaySettings(m_deviceInfo).resilient;
     opened = false;
     if (m_kalmenoVersion > 0) {
       m_client.SetProtocolLevel(m_kalmenoVersion);
@@ -140,17 +143,37 @@ void CStrevonDriver::ThreadFunction() {
 
 void CStrevonDriver::ConnectSequence() {
   CEvent* stop = &StopEvent();
+  // Taken before Connect: a loss of the new connection may be reported
+  // before Connect returns.
+  const std::uint64_t losses = m_losses.load();
   if (!m_client.Connect(m_deviceInfo)) return;
   if (WaitForStop(kStepPauseMs)) return;
   if (m_logOn.LogOn(stop) != kLoggedOn) return;
   if (WaitForStop(kStepPauseMs)) return;
   if (!m_eventReceiver.Subscribe()) return;
+  // The subscription starts with no consumers; a host that started I/O
+  // keeps receiving input events without calling StartIO again.
+  if (m_resilient && m_io) static_cast<CGatewayIO*>(m_io.get())->Resubscribe();
   if (WaitForStop(kStepPauseMs)) return;
   CProfileReader reader(&m_client);
-  if (reader.ReadProfile(stop)) m_connected.Set();
+  if (!reader.ReadProfile(stop)) return;
+  m_connected.Set();
+  // The connection may have gone between the profile reply and the line
+  // above; the loss path's Reset then came first and would be undone,
+  // leaving the driver "connected" to nothing and never reconnecting.
+  if (m_losses.load() != losses) {
+    m_connected.Reset();
+    return;
+  }
+  // A new connection carries no stream subscriptions; a motion-only stream
+  // that was online would otherwise never be asked for again.
+  if (m_resilient) m_videoManager.ResubscribeAll();
 }
 
 void CStrevonDriver::OnConnectionLost() {
+  // Counted before the reset, so that a connect sequence that sets the
+  // event after this reset also sees the count move.
+  ++m_losses;
   m_eventReceiver.Unsubscribe();
   m_client.Send(new ClientMessage("user/logoff"));
   m_connected.Reset();

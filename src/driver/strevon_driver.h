@@ -9,10 +9,13 @@
 // long as the object; the camera, input and output lists are built at Open
 // from the custom parameters. Threads: host threads call Open/Close/delete; the
 // worker thread runs the connect sequence; the client's receiver thread
-// calls OnConnectionLost. Close stops the worker within 5000 ms, and every
+// calls OnConnectionLost. With the "Resilient" setting on, a successful
+// connect sequence also registers a started I/O object for input events
+// again and re-subscribes every registered video channel. Close stops the worker within 5000 ms, and every
 // wait of the connect sequence also ends when Close asks it to.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -66,12 +69,17 @@ class CStrevonDriver : public CIPCaptureDriver, private CBaseThread, private ICo
   std::vector<IORecord> m_inputs;
   std::vector<IORecord> m_outputs;
   int m_kalmenoVersion = 4;
+  // The "Resilient" setting, read at Open before the worker thread starts.
+  bool m_resilient = false;
   CGWClient m_client;
   CLogOn m_logOn;
   CEventReceiver m_eventReceiver;
   // Declared after the client, log-on and event receiver: destroyed first.
   CVideoManager m_videoManager;
   CManualEvent m_connected;
+  // Connection losses so far (OnConnectionLost calls); lets the connect
+  // sequence notice a loss that raced with its final step.
+  std::atomic<std::uint64_t> m_losses{0};
 };
 
 }  // namespace quorvel

@@ -52,6 +52,7 @@ GatewaySettings ReadGatewaySettings(const DEVICE_INFO& device) {
   ParseInt(parser.GetText(section + "/LogLevel"), logLevel);  // 0 when not a number
   settings.logLevel = static_cast<std::uint32_t>(logLevel);
   settings.debugEnabled = parser.GetText(section + "/DebugEnabled") == "yes";
+  settings.resilient = parser.GetText(section + "/Resilient") == "yes";
   parser.Close();
   return settings;
 }

@@ -18,6 +18,9 @@ struct GatewaySettings {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> resolutions;  // width, height
   std::uint32_t logLevel = 2;
   bool debugEnabled = false;
+  // Opt-in: after a reconnection the driver registers the host's input
+  // consumer again and re-subscribes every registered video channel.
+  bool resilient = false;
 };
 
 constexpr std::uint32_t kStreamTypeMotion = 0;

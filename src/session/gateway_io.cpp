@@ -30,7 +30,14 @@ CGatewayIO::CGatewayIO(IDriver* driver, CEventReceiver* eventReceiver, CGWClient
 CGatewayIO::~CGatewayIO() {
   // The tick thread reads the members below; it must be gone first.
   StopTicks();
+  ClearStarted();
   if (m_eventReceiver != nullptr) m_eventReceiver->RemoveClient(this);
+}
+
+void CGatewayIO::ClearStarted() {
+  // Once this returns, Resubscribe cannot add the object again.
+  std::lock_guard<std::mutex> registration(m_registrationMutex);
+  m_started = false;
 }
 
 bool CGatewayIO::SetIOCallback(ICaptureIOCallback* callback) {
@@ -52,15 +59,30 @@ bool CGatewayIO::StartIO() {
     IO_LOG("StartIO", "%s: ERROR Unable to start IO thread");
     return false;
   }
+  std::lock_guard<std::mutex> registration(m_registrationMutex);
+  m_started = true;
   if (m_eventReceiver != nullptr) m_eventReceiver->AddClient(kIOStateEvent, this);
   return true;
 }
 
 bool CGatewayIO::StopIO() {
   IO_LOG("StopIO", "%s: Stop IO");
+  ClearStarted();
+  // Outside the mutex: RemoveClient waits for a delivery into this object,
+  // whose host callback may call StartIO or StopIO.
   if (m_eventReceiver != nullptr) m_eventReceiver->RemoveClient(this);
   StopTicks();
   return false;
+}
+
+void CGatewayIO::Resubscribe() {
+  {
+    std::lock_guard<std::mutex> registration(m_registrationMutex);
+    if (!m_started || m_eventReceiver == nullptr) return;
+    m_eventReceiver->AddClient(kIOStateEvent, this);
+  }
+  // The log reaches the host's sink: outside the mutex.
+  IO_LOG("Resubscribe", "%s: Registered again for input events");
 }
 
 std::uint32_t CGatewayIO::GetInputCount() {

@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "driver/idriver.h"
@@ -57,6 +58,10 @@ class CGatewayIO : public CTickThread, public ICaptureIOApi, public IEventReceiv
   bool StartIO() override;
   // Always false, also when the thread stopped cleanly.
   bool StopIO() override;
+  // Called by the driver's worker thread after a new event subscription:
+  // registers for "IOState" events again when the host has started I/O and
+  // not stopped it since. Does nothing otherwise.
+  void Resubscribe();
   // The counts the host gave at Open, not the lengths of the lists.
   std::uint32_t GetInputCount() override;
   std::uint32_t GetOutputCount() override;
@@ -77,6 +82,8 @@ class CGatewayIO : public CTickThread, public ICaptureIOApi, public IEventReceiv
   // Stops the tick thread (at most 5000 ms) and tells a running tick to
   // leave its walk.
   void StopTicks();
+  // Marks I/O as stopped for Resubscribe.
+  void ClearStarted();
 
   // Constant after construction.
   IDriver* const m_driver;
@@ -87,6 +94,13 @@ class CGatewayIO : public CTickThread, public ICaptureIOApi, public IEventReceiv
   // Set before the thread is stopped so that a tick in progress stops
   // calling the host between two inputs.
   std::atomic<bool> m_stopping{false};
+
+  // Keeps the started flag and the event registration in step between the
+  // host's StartIO/StopIO and the worker thread's Resubscribe. Never held
+  // while calling the host.
+  std::mutex m_registrationMutex;
+  // Guarded by m_registrationMutex.
+  bool m_started = false;
 
   CRecursiveLock m_lock;
   // Guarded by m_lock. Input id to state, walked in ascending id order.

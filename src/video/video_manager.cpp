@@ -255,6 +255,16 @@ std::size_t CVideoManager::GetChannelCount() {
   return m_channels.size();
 }
 
+void CVideoManager::ResubscribeAll() {
+  // Like the restart pass: queuing does not wait for the network.
+  CLockGuard guard(m_lock);
+  for (const auto& entry : m_channels) {
+    if (entry.second.camera.pid.empty()) continue;
+    VM_LOG("ResubscribeAll", "%s: (ch=%u) subscribe again after a reconnection", entry.first);
+    Send_StartChannel(entry.second);
+  }
+}
+
 void CVideoManager::ThreadFunction() {
   VM_LOG("ThreadFunction", "%s: Enter...");
   while (!WaitForStop(kRestartPassMs)) {

@@ -88,6 +88,11 @@ class CVideoManager : public IMessageReceiver, public CBaseThread {
 
   std::size_t GetChannelCount();
 
+  // Queues the subscription of every registered channel that has a camera
+  // (a new connection carries none). Called by the driver's worker thread
+  // once a reconnection is complete, when the "Resilient" setting is on.
+  void ResubscribeAll();
+
  protected:
   // The restart pass.
   void ThreadFunction() override;

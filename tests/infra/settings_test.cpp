@@ -276,5 +276,34 @@ TEST_F(SettingsTest, AddressWithDoubleQuoteMatchesNoGatewaySection) {
   }
 }
 
+TEST_F(SettingsTest, ResilientIsOnOnlyForTheExactYesOfTheChosenSection) {
+  EXPECT_FALSE(ReadGatewaySettings(m_device).resilient);  // no file
+  const struct {
+    const char* name;
+    std::string file;
+    bool expected;
+  } cases[] = {
+      {"key missing", Configuration(Section("<Profile>service</Profile>")), false},
+      {"yes in Common", Configuration(Section("<Resilient>yes</Resilient>")), true},
+      {"capital Y", Configuration(Section("<Resilient>Yes</Resilient>")), false},
+      {"leading blank", Configuration(Section("<Resilient> yes</Resilient>")), false},
+      {"no", Configuration(Section("<Resilient>no</Resilient>")), false},
+      {"own section without the key",
+       Configuration(Section("<Resilient>yes</Resilient>") +
+                     GatewaySection(m_device.address, std::to_string(m_device.port), "<LogLevel>3</LogLevel>")),
+       false},
+      {"yes in its own section",
+       Configuration(GatewaySection(m_device.address, std::to_string(m_device.port),
+                                    "<Resilient>yes</Resilient>")),
+       true},
+      {"malformed file", "<Configuration><Common><Resilient>yes</Resilient>", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write(c.file);
+    EXPECT_EQ(ReadGatewaySettings(m_device).resilient, c.expected);
+  }
+}
+
 }  // namespace
 }  // namespace quorvel
