@@ -39,8 +39,10 @@ bool FrameHandler::CaptureFrameCallback(quorvel::ipcapture::ICaptureFrame* captu
     m_lastCall = info.when;
     ++m_frames;
     m_bytes += info.dataSize;
+    // Notified under the lock: a waiter that wakes may destroy the handler
+    // at once, so nothing of it may be touched after the lock is released.
+    m_changed.notify_all();
   }
-  m_changed.notify_all();
   return taken;
 }
 
@@ -49,8 +51,8 @@ void FrameHandler::OnSignalLost() {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_signalLost;
     m_lastCall = std::chrono::steady_clock::now();
+    m_changed.notify_all();
   }
-  m_changed.notify_all();
 }
 
 void FrameHandler::SetHook(Hook hook) {

@@ -17,10 +17,9 @@ template <typename T>
 class WaitableLog {
  public:
   void Add(T entry) {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_entries.push_back(std::move(entry));
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries.push_back(std::move(entry));
+    // Under the lock: a waiter that wakes may destroy the log at once.
     m_changed.notify_all();
   }
 
