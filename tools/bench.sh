@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=$(nproc 2>/dev/null || echo 2)
-if [ ! -f build/bench/CMakeCache.txt ]; then cmake --preset bench >/dev/null; fi
+cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$JOBS" --target strevon strevon-gateway-sim \
   strevon_e2e_bench strevon_frame_copy_bench
 mkdir -p bench/results

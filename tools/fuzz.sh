@@ -38,9 +38,7 @@ fi
 # Only the harnesses are built: the plug-in itself does not link with the
 # clang sanitizer runtimes, and the fuzzers do not need it.
 echo "==> Building the fuzz preset"
-if [ ! -f build/fuzz/CMakeCache.txt ]; then
-  cmake --preset fuzz >/dev/null || exit 1
-fi
+cmake --preset fuzz >/dev/null || exit 1
 targets=()
 for name in "${names[@]}"; do targets+=(--target "${name}_fuzzer"); done
 if ! cmake --build --preset fuzz -j2 "${targets[@]}" >build/fuzz/build.log 2>&1; then
