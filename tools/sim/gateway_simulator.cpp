@@ -324,6 +324,10 @@ void GatewaySimulator::SetCidFault(CidFault fault) {
   UpdateFaults([&](FaultSettings& f) { f.cid = fault; });
 }
 
+void GatewaySimulator::SetOmittedHeaders(OmittedHeaders omitted) {
+  UpdateFaults([&](FaultSettings& f) { f.omit_headers = omitted; });
+}
+
 void GatewaySimulator::SetSlowWriter(bool on) {
   UpdateFaults([&](FaultSettings& f) { f.slow_writer = on; });
 }

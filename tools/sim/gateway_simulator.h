@@ -61,6 +61,7 @@ class GatewaySimulator {
   void SetReplyDelay(const std::string& command, Millis delay);
   void SetXmlFault(const std::string& command, XmlFault fault);  // "*" = every XML reply
   void SetCidFault(CidFault fault);
+  void SetOmittedHeaders(OmittedHeaders omitted);
   void SetSlowWriter(bool on);
   void SetPingInterval(Millis interval);  // 0 = off
   void SetResetOn(const std::string& command, bool on);

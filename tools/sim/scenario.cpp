@@ -77,7 +77,7 @@ SimCamera ParseCamera(const json& j, const std::string& where) {
 void ParseFaults(const json& j, FaultSettings* f) {
   CheckKeys(j,
             {"reset_after_frames", "reset_after_ms", "slow_writer", "never_answer", "never_takeover",
-             "reset_on", "close_on", "delay_ms", "xml", "cid", "stalled", "status",
+             "reset_on", "close_on", "delay_ms", "xml", "cid", "omit_headers", "stalled", "status",
              "garbage_before_each", "ping_interval_ms"},
             "faults");
   Read(j, "reset_after_frames", &f->reset_after_frames);
@@ -100,6 +100,10 @@ void ParseFaults(const json& j, FaultSettings* f) {
   }
   if (j.contains("cid") && !ParseCidFault(j["cid"].get<std::string>(), &f->cid)) {
     throw std::runtime_error("faults.cid: unknown value");
+  }
+  if (j.contains("omit_headers") &&
+      !ParseOmittedHeaders(j["omit_headers"].get<std::string>(), &f->omit_headers)) {
+    throw std::runtime_error("faults.omit_headers: unknown value");
   }
   if (j.contains("stalled")) {
     f->stalled.clear();
@@ -184,6 +188,15 @@ bool ParseCidFault(const std::string& word, CidFault* out) {
   if (word == "none") *out = CidFault::kNone;
   else if (word == "out-of-range") *out = CidFault::kOutOfRange;
   else if (word == "not-numeric") *out = CidFault::kNotNumeric;
+  else return false;
+  return true;
+}
+
+bool ParseOmittedHeaders(const std::string& word, OmittedHeaders* out) {
+  if (word == "none") *out = OmittedHeaders::kNone;
+  else if (word == "size") *out = OmittedHeaders::kSize;
+  else if (word == "fourcc") *out = OmittedHeaders::kFourcc;
+  else if (word == "both") *out = OmittedHeaders::kBoth;
   else return false;
   return true;
 }

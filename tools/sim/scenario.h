@@ -62,6 +62,9 @@ enum class XmlFault { kNone, kMalformed, kEmpty, kHuge };
 // How the "Cid" header of stream messages is spoiled.
 enum class CidFault { kNone, kOutOfRange, kNotNumeric };
 
+// Which describing headers every stream message with a frame leaves out.
+enum class OmittedHeaders { kNone, kSize, kFourcc, kBoth };
+
 // Persistent misbehaviour, applied to every connection (existing and new).
 struct FaultSettings {
   std::uint64_t reset_after_frames = 0;  // per connection; 0 = off
@@ -74,6 +77,7 @@ struct FaultSettings {
   std::map<std::string, int> delay_ms;   // reply delay per command
   std::map<std::string, XmlFault> xml;   // per command ("*" = every XML reply)
   CidFault cid = CidFault::kNone;
+  OmittedHeaders omit_headers = OmittedHeaders::kNone;
   std::set<std::uint32_t> stalled;                // cids whose frames are held back
   std::map<std::uint32_t, std::string> status;    // cid -> "Status" word of its stream
   std::size_t garbage_before_each = 0;  // junk bytes before every message
@@ -109,6 +113,7 @@ bool LoadScenarioFile(const std::string& path, const Scenario& base, Scenario* o
 
 bool ParseXmlFault(const std::string& word, XmlFault* out);
 bool ParseCidFault(const std::string& word, CidFault* out);
+bool ParseOmittedHeaders(const std::string& word, OmittedHeaders* out);  // none|size|fourcc|both
 
 // XML bodies.
 std::string XmlEscape(const std::string& text);

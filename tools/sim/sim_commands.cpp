@@ -58,6 +58,7 @@ std::string CommandHelp() {
       "stall CID | unstall CID       hold back / resume frames of a channel\n"
       "status CID WORD               Status word of a channel's stream (OK = normal)\n"
       "cid-fault none|out-of-range|not-numeric\n"
+      "omit-headers none|size|fourcc|both  leave Size and/or Fourcc out of stream messages\n"
       "xml COMMAND|* none|malformed|empty|huge\n"
       "slow on|off                   slow writer (one byte every 10 ms)\n"
       "never COMMAND | answer COMMAND\n"
@@ -132,6 +133,12 @@ CommandResult RunCommand(GatewaySimulator& sim, const std::string& line) {
     CidFault fault;
     if (!ParseCidFault(w[1], &fault)) return Error("unknown cid fault " + w[1]);
     sim.SetCidFault(fault);
+    return Ok(cmd);
+  }
+  if (cmd == "omit-headers" && w.size() == 2) {
+    OmittedHeaders omitted;
+    if (!ParseOmittedHeaders(w[1], &omitted)) return Error("unknown header omission " + w[1]);
+    sim.SetOmittedHeaders(omitted);
     return Ok(cmd);
   }
   if (cmd == "xml" && w.size() == 3) {

@@ -628,10 +628,17 @@ void SimConnection::SendFrame(Stream& s, Clock::time_point now) {
   }
   const VideoSettings& v = scenario_->video;
   const std::uint32_t fourcc = s.jpeg ? kFourccJpeg : kFourccH264;
-  headers.emplace_back("Fourcc", v.fourcc_as_text ? FourccText(fourcc) : std::to_string(fourcc));
+  const OmittedHeaders omit = faults_.omit_headers;
+  const bool omit_fourcc = omit == OmittedHeaders::kFourcc || omit == OmittedHeaders::kBoth;
+  const bool omit_size = omit == OmittedHeaders::kSize || omit == OmittedHeaders::kBoth;
+  if (!omit_fourcc) {
+    headers.emplace_back("Fourcc", v.fourcc_as_text ? FourccText(fourcc) : std::to_string(fourcc));
+  }
   headers.emplace_back("Width", std::to_string(v.width));
   headers.emplace_back("Height", std::to_string(v.height));
-  if (!context_->Level2()) headers.emplace_back("Size", std::to_string(v.width) + "x" + std::to_string(v.height));
+  if (!context_->Level2() && !omit_size) {
+    headers.emplace_back("Size", std::to_string(v.width) + "x" + std::to_string(v.height));
+  }
   const Bytes body = s.jpeg ? frames_->MakeJpeg(s.label, s.cid, s.seq) : frames_->MakeNative(s.cid, s.seq);
   const long stamp_pos = static_cast<long>(FrameStampOffset(s.jpeg ? kFrameKindJpeg : kFrameKindNative));
   if (!Emit(headers, body, stamp_pos)) return;

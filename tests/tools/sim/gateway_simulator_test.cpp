@@ -577,6 +577,56 @@ TEST_F(SimTest, StatusAndCidScripting) {
   EXPECT_EQ("ch0", g->Get("Cid"));
 }
 
+// The header block on the wire lacks exactly the omitted headers; the rest
+// of the message (the other headers, the body) is what it always is.
+TEST_F(SimTest, OmittedHeadersAreMissingFromEveryStreamMessage) {
+  struct Case {
+    const char* name;
+    OmittedHeaders omit;
+    bool size;
+    bool fourcc;
+  };
+  const Case cases[] = {
+      {"size", OmittedHeaders::kSize, false, true},
+      {"fourcc", OmittedHeaders::kFourcc, true, false},
+      {"both", OmittedHeaders::kBoth, false, false},
+      {"none", OmittedHeaders::kNone, true, true},
+  };
+  RawClient c;
+  Connect(c);
+  LogOnAdmin(c);
+  ASSERT_TRUE(c.Send("video/realtime/subscribe?gid=1&cid=1&pid=cam-1&format=JPEG&type=FullRate&width=640&height=480&starttime=1"));
+  ASSERT_TRUE(c.ReadResponse("video/stream"));
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    sim_->SetOmittedHeaders(k.omit);
+    EXPECT_EQ(k.omit, sim_->GetFaults().omit_headers);
+    // The connection reads the fault settings before it handles the ping:
+    // every frame after the ping reflects the new setting.
+    ASSERT_EQ(1u, sim_->SendPing());
+    ASSERT_TRUE(c.ReadResponse("ping"));
+    for (int i = 0; i < 3; ++i) {
+      auto f = c.ReadResponse("video/stream");
+      ASSERT_TRUE(f);
+      EXPECT_EQ(k.size, f->Has("Size"));
+      EXPECT_EQ(k.fourcc, f->Has("Fourcc"));
+      EXPECT_EQ(k.size, f->header_text.find("Size:") != std::string::npos) << f->header_text;
+      EXPECT_EQ(k.fourcc, f->header_text.find("Fourcc:") != std::string::npos) << f->header_text;
+      EXPECT_EQ(k.size ? "640x480" : "", f->Get("Size"));
+      EXPECT_EQ(k.fourcc ? std::to_string(kFourccJpeg) : "", f->Get("Fourcc"));
+      EXPECT_EQ("1", f->Get("Cid"));
+      EXPECT_EQ("OK", f->Get("Status"));
+      EXPECT_EQ("640", f->Get("Width"));
+      EXPECT_EQ("480", f->Get("Height"));
+      ASSERT_EQ(4096u, f->body.size());
+      FrameStamp stamp;
+      ASSERT_TRUE(ReadFrameStamp(f->body.data(), f->body.size(), &stamp));
+      EXPECT_EQ(1u, stamp.channel);
+      EXPECT_EQ(f->body.size(), stamp.body_length);
+    }
+  }
+}
+
 TEST_F(SimTest, StalledStreamSendsNothingUntilResumed) {
   RawClient c;
   Connect(c);

@@ -106,7 +106,8 @@ TEST(Scenario, JsonOverridesAndFaults) {
                   "inputs": [{"pid": "i1"}], "outputs": []}],
     "video": {"fps": 25, "render_jpeg": false, "jpeg_size": 1000},
     "faults": {"never_answer": ["user/profile"], "delay_ms": {"user/logon": 50},
-               "xml": {"*": "huge"}, "cid": "out-of-range", "stalled": [1], "status": {"2": "Connecting"}}
+               "xml": {"*": "huge"}, "cid": "out-of-range", "omit_headers": "fourcc", "stalled": [1],
+               "status": {"2": "Connecting"}}
   })";
   Scenario s;
   std::string error;
@@ -120,6 +121,7 @@ TEST(Scenario, JsonOverridesAndFaults) {
   EXPECT_EQ(50, s.faults.delay_ms.at("user/logon"));
   EXPECT_EQ(XmlFault::kHuge, s.faults.xml.at("*"));
   EXPECT_EQ(CidFault::kOutOfRange, s.faults.cid);
+  EXPECT_EQ(OmittedHeaders::kFourcc, s.faults.omit_headers);
   EXPECT_EQ(1u, s.faults.stalled.count(1));
   EXPECT_EQ("Connecting", s.faults.status.at(2));
 }
@@ -143,6 +145,8 @@ TEST(Scenario, JsonErrorsAreReported) {
   EXPECT_FALSE(ParseScenarioJson("{\"video\": {\"fps\": \"fast\"}}", DefaultScenario(), &s, &error));
   EXPECT_FALSE(ParseScenarioJson("not json", DefaultScenario(), &s, &error));
   EXPECT_FALSE(ParseScenarioJson("{\"faults\": {\"xml\": {\"*\": \"odd\"}}}", DefaultScenario(), &s, &error));
+  EXPECT_FALSE(ParseScenarioJson("{\"faults\": {\"omit_headers\": \"width\"}}", DefaultScenario(), &s, &error));
+  EXPECT_NE(std::string::npos, error.find("omit_headers"));
 }
 
 TEST(Scenario, XmlBodiesEscapeText) {
@@ -238,6 +242,20 @@ TEST(Commands, ParseAndApply) {
   EXPECT_EQ(XmlFault::kMalformed, sim.GetFaults().xml.at("user/profile"));
   EXPECT_EQ("ok status", RunCommand(sim, "status 1 Connecting").reply);
   EXPECT_EQ("Connecting", sim.GetFaults().status.at(1));
+  const struct {
+    const char* word;
+    OmittedHeaders omit;
+  } omissions[] = {{"size", OmittedHeaders::kSize},
+                   {"fourcc", OmittedHeaders::kFourcc},
+                   {"both", OmittedHeaders::kBoth},
+                   {"none", OmittedHeaders::kNone}};
+  for (const auto& o : omissions) {
+    SCOPED_TRACE(o.word);
+    EXPECT_EQ("ok omit-headers", RunCommand(sim, std::string("omit-headers ") + o.word).reply);
+    EXPECT_EQ(o.omit, sim.GetFaults().omit_headers);
+  }
+  EXPECT_EQ(0u, RunCommand(sim, "omit-headers width").reply.find("error"));
+  EXPECT_EQ(0u, RunCommand(sim, "omit-headers").reply.find("error"));
   EXPECT_EQ("ok delivered to 0", RunCommand(sim, "reset").reply);
   EXPECT_EQ(0u, RunCommand(sim, "reset x").reply.find("error"));
   EXPECT_EQ(0u, RunCommand(sim, "xml user/profile weird").reply.find("error"));
