@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Soak run (./run soak, not part of the test suite): builds the release
+# Soak run (./run soak, outside the test suite): builds the release
 # preset's driver and strevon-soak, then runs one driver (Resilient on)
 # against the in-process Gateway simulator for 10 minutes: 16 channels
 # streaming, every Gateway connection reset every 30 s, PTZ and I/O in
