@@ -61,6 +61,8 @@ void CGWClient::UnregisterReceiver(IMessageReceiver* receiver) {
 }
 
 void CGWClient::ThreadFunction() {
+  // One message for the whole connection: its storage is reused.
+  ServerMessage message;
   for (;;) {
     try {
       if (IsStopSignalled()) return;
@@ -78,7 +80,6 @@ void CGWClient::ThreadFunction() {
         continue;
       }
       if (GetProtocolLevel() > wire::kMarkerlessProtocolLevel && !WaitForMessageStart()) continue;
-      ServerMessage message;
       if (ReceiveMessage(message)) Dispatch(message);
     } catch (...) {
       // A failed allocation must not end the receiver: a later loss of the

@@ -1,8 +1,5 @@
 #include "gateway/send_receive_base.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "gateway/wire_format.h"
 
 namespace quorvel {
@@ -15,12 +12,16 @@ CSendReceiveBase::~CSendReceiveBase() {
 
 bool CSendReceiveBase::Connect(const DEVICE_INFO& info) {
   m_deviceInfo = info;
+  m_reader.Reset();
   CEvent* abort = m_connectAbort.load();
   if (abort == nullptr) return m_transport.Connect(info);
   return m_transport.Connect(info, [abort](std::uint32_t ms) { return abort->Wait(ms); });
 }
 
-void CSendReceiveBase::Disconnect() { m_transport.Cleanup(); }
+void CSendReceiveBase::Disconnect() {
+  m_transport.Cleanup();
+  m_reader.Reset();
+}
 
 bool CSendReceiveBase::Send(ClientMessage& message) {
   std::vector<char> frame;
@@ -28,15 +29,15 @@ bool CSendReceiveBase::Send(ClientMessage& message) {
   return m_transport.Send(frame);
 }
 
-bool CSendReceiveBase::ReceiveBytes(std::vector<char>& out, std::uint32_t count) {
-  return m_transport.Receive(out, static_cast<int>(count), [this] { return IsStopSignalled(); });
+bool CSendReceiveBase::ReceiveBytes(char* out, std::uint32_t count) {
+  return m_reader.Read(out, count);
 }
 
 std::uint32_t CSendReceiveBase::ReadLength() {
   if (IsStopSignalled()) return 0;
-  std::vector<char> bytes;
-  if (!ReceiveBytes(bytes, wire::kLengthSize)) return 0;
-  return wire::GetUint32Le(reinterpret_cast<const unsigned char*>(bytes.data()));
+  unsigned char bytes[wire::kLengthSize];
+  if (!ReceiveBytes(reinterpret_cast<char*>(bytes), wire::kLengthSize)) return 0;
+  return wire::GetUint32Le(bytes);
 }
 
 bool CSendReceiveBase::ReadBlock(std::vector<char>& out) {
@@ -44,35 +45,34 @@ bool CSendReceiveBase::ReadBlock(std::vector<char>& out) {
   if (IsStopSignalled()) return false;
   const std::uint32_t length = ReadLength();
   if (length == 0 || length > wire::kMaxBlockLength) return false;
-  return ReceiveBytes(out, length);
+  out.resize(length);
+  if (ReceiveBytes(out.data(), length)) return true;
+  out.clear();
+  return false;
 }
 
 bool CSendReceiveBase::WaitForMessageStart() {
-  std::vector<char> window;
-  if (!ReceiveBytes(window, wire::kStartMarkerSize)) return false;
-  auto isMarker = [&window] {
-    return std::memcmp(window.data(), wire::kStartMarker, wire::kStartMarkerSize) == 0;
-  };
-  std::vector<char> next;
-  while (!isMarker()) {
-    if (IsStopSignalled() || !m_transport.IsConnected()) return false;
-    if (!ReceiveBytes(next, 1)) return false;
-    std::rotate(window.begin(), window.begin() + 1, window.end());
-    window.back() = next[0];
-  }
-  return true;
+  return m_reader.SkipPast(reinterpret_cast<const char*>(wire::kStartMarker),
+                           wire::kStartMarkerSize,
+                           [this] { return !IsStopSignalled() && m_transport.IsConnected(); });
 }
 
 bool CSendReceiveBase::ReceiveMessage(ServerMessage& message) {
   message.Clear();
   if (!IsStopSignalled()) {
     const std::uint32_t headerLength = ReadLength();
-    std::vector<char> header;
-    if (headerLength != 0 && headerLength <= wire::kMaxBlockLength &&
-        ReceiveBytes(header, headerLength) && headerLength < wire::kHeaderLimit) {
-      message.SetHeaderData(header);
-      std::vector<char> body;
-      if (ReadBlock(body)) message.SetBody(body);
+    if (headerLength == 0 || headerLength > wire::kMaxBlockLength) {
+      // Nothing allocated, nothing read further.
+    } else if (headerLength >= wire::kHeaderLimit) {
+      m_reader.Skip(headerLength);
+    } else if (!ReceiveBytes(message.HeaderSpace(headerLength), headerLength)) {
+      message.HeaderSpace(0);
+    } else {
+      const std::uint32_t bodyLength = ReadLength();
+      if (bodyLength != 0 && bodyLength <= wire::kMaxBlockLength &&
+          !ReceiveBytes(message.BodySpace(bodyLength), bodyLength)) {
+        message.BodySpace(0);
+      }
     }
   }
   return message.Parse();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "gateway/client_message.h"
+#include "gateway/read_buffer.h"
 #include "gateway/server_message.h"
 #include "gateway/tcp_client.h"
 #include "infra/base_thread.h"
@@ -29,6 +30,8 @@ class CSendReceiveBase : public CBaseThread {
   static constexpr int kDefaultProtocolLevel = 4;
 
   CSendReceiveBase() = default;
+  CSendReceiveBase(const CSendReceiveBase&) = delete;
+  CSendReceiveBase& operator=(const CSendReceiveBase&) = delete;
   // Shuts the socket down, stops the thread, then releases the socket.
   ~CSendReceiveBase() override;
 
@@ -51,7 +54,9 @@ class CSendReceiveBase : public CBaseThread {
   bool WaitForMessageStart();
   // Reads one header block and one body block into message and parses it;
   // true when the message has a command. A header block of 512 bytes or
-  // more is read and dropped and its body is left unread.
+  // more is read and dropped and its body is left unread. The blocks go
+  // into the message's own storage, which is reused: pass the same message
+  // every time.
   bool ReceiveMessage(ServerMessage& message);
 
   // Set by the owner before connecting; read by the reading thread.
@@ -72,10 +77,14 @@ class CSendReceiveBase : public CBaseThread {
   void ThreadFunction() override {}
 
  private:
-  bool ReceiveBytes(std::vector<char>& out, std::uint32_t count);
+  bool ReceiveBytes(char* out, std::uint32_t count);
 
   DEVICE_INFO m_deviceInfo;  // owner thread only
   TCPClient m_transport;
+  // Reading thread; reset by Connect and Disconnect, while no thread reads.
+  ReadBuffer m_reader{[this](char* destination, std::size_t size) {
+    return m_transport.ReceiveSome(destination, size, [this] { return IsStopSignalled(); });
+  }};
   std::atomic<int> m_protocolLevel{kDefaultProtocolLevel};
   std::atomic<CEvent*> m_connectAbort{nullptr};
 };

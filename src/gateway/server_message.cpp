@@ -1,6 +1,6 @@
 #include "gateway/server_message.h"
 
-#include "infra/text_helpers.h"
+#include <string_view>
 
 namespace quorvel {
 
@@ -9,34 +9,61 @@ namespace {
 constexpr const char* kResponseKey = "Response";
 constexpr const char* kRequestKey = "Request";
 constexpr const char* kServerRequest = "request/validation";
-constexpr const char* kLineEnd = "\r\n";
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kBlanks = " \t";
+
+// A line is a header when splitting it at every ':' gives exactly two
+// pieces, where a ':' at the very end of the line opens no piece: "a:b"
+// and "a:b:" are headers (key "a", value "b"), "a:", "a" and "a:b:c" are
+// not.
+bool SplitHeaderLine(std::string_view line, std::string_view& key, std::string_view& value) {
+  const std::size_t first = line.find(':');
+  if (first == std::string_view::npos) return false;
+  std::size_t valueEnd = line.find(':', first + 1);
+  if (valueEnd == std::string_view::npos) {
+    if (first + 1 == line.size()) return false;  // "a:" is one piece
+    valueEnd = line.size();
+  } else if (valueEnd + 1 != line.size()) {
+    return false;  // three pieces or more
+  }
+  key = line.substr(0, first);
+  value = line.substr(first + 1, valueEnd - first - 1);
+  return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return std::string_view();
+  const std::size_t last = text.find_last_not_of(kBlanks);
+  return text.substr(first, last - first + 1);
+}
 
 }  // namespace
 
 void ServerMessage::Clear() {
-  m_headerData.clear();
-  m_body.clear();
+  m_headerData.Clear();
+  m_body.Clear();
   m_headers.clear();
 }
 
 void ServerMessage::SetHeaderData(const std::vector<char>& data) {
-  if (!data.empty()) m_headerData = data;
+  if (!data.empty()) m_headerData.Assign(data.data(), data.size());
 }
 
 void ServerMessage::SetBody(const std::vector<char>& body) {
-  if (!body.empty()) m_body = body;
+  if (!body.empty()) m_body.Assign(body.data(), body.size());
 }
 
 bool ServerMessage::GetBody(std::vector<char>& out) const {
-  if (m_body.empty()) return false;
-  out = m_body;
+  if (m_body.Empty()) return false;
+  out.assign(m_body.Data(), m_body.Data() + m_body.Size());
   return true;
 }
 
-std::string ServerMessage::GetBodyText() const { return std::string(m_body.begin(), m_body.end()); }
+std::string ServerMessage::GetBodyText() const { return std::string(m_body.Data(), m_body.Size()); }
 
 std::string ServerMessage::GetHeaderText() const {
-  return std::string(m_headerData.begin(), m_headerData.end());
+  return std::string(m_headerData.Data(), m_headerData.Size());
 }
 
 std::string ServerMessage::GetHeader(const std::string& key) const {
@@ -48,20 +75,24 @@ std::string ServerMessage::GetHeader(const std::string& key) const {
 
 bool ServerMessage::ParseHeaders() {
   m_headers.clear();
-  if (m_headerData.empty()) return false;
-  const std::string text = GetHeaderText();
+  if (m_headerData.Empty()) return false;
+  const std::string_view text(m_headerData.Data(), m_headerData.Size());
   std::size_t pos = 0;
   for (;;) {
-    const std::size_t end = (pos < text.size()) ? text.find(kLineEnd, pos) : std::string::npos;
-    if (end == std::string::npos || end == pos) break;
-    const std::vector<std::string> pieces = Split(text.substr(pos, end - pos), ':');
-    if (pieces.size() == 2) m_headers.emplace_back(Trim(pieces[0]), Trim(pieces[1]));
+    const std::size_t end = (pos < text.size()) ? text.find(kLineEnd, pos) : std::string_view::npos;
+    if (end == std::string_view::npos || end == pos) break;
+    std::string_view key;
+    std::string_view value;
+    if (SplitHeaderLine(text.substr(pos, end - pos), key, value)) {
+      m_headers.emplace_back(std::string(TrimBlanks(key)), std::string(TrimBlanks(value)));
+    }
     pos = end + 2;
   }
   return !m_headers.empty();
 }
 
 bool ServerMessage::Parse() {
+  m_isResponse = true;
   if (!ParseHeaders()) return false;
   std::string command = GetHeader(kResponseKey);
   if (command.find(kServerRequest) != std::string::npos) {

@@ -74,41 +74,44 @@ bool TCPClient::Send(const std::vector<char>& bytes) {
 
 bool TCPClient::Receive(std::vector<char>& out, int count, const StopCheck& stop) {
   out.clear();
-  const platform::SocketHandle socket = m_socket.load();
-  if (socket == platform::kInvalidSocket || count <= 0) return count == 0;
-
+  if (count <= 0) return count == 0;
   const std::size_t wanted = static_cast<std::size_t>(count);
   out.resize(wanted);
   std::size_t received = 0;
   while (received < wanted) {
-    // Wait in short slices so that a stopping thread is not held for the
-    // whole receive time-out.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kSocketTimeoutMs);
-    bool readable = false;
-    while (!readable) {
-      if (stop && stop()) break;
-      const platform::ReadyState ready = platform::WaitReadable(socket, kStopCheckMs);
-      if (ready != platform::ReadyState::kTimeout) {
-        readable = true;  // a failed wait is left to recv to explain
-      } else if (std::chrono::steady_clock::now() >= deadline) {
-        break;
-      }
-    }
-    if (!readable) break;
-
-    platform::SocketError error = platform::SocketError::kNone;
-    const std::int64_t got =
-        platform::ReceiveOnce(socket, out.data() + received, wanted - received, error);
-    if (got > 0) {
-      received += static_cast<std::size_t>(got);
-      continue;
-    }
-    if (got == 0 || error == platform::SocketError::kConnectionLost) MarkLost(socket);
-    break;
+    const std::size_t got = ReceiveSome(out.data() + received, wanted - received, stop);
+    if (got == 0) break;
+    received += got;
   }
   out.resize(received);
   return received == wanted;
+}
+
+std::size_t TCPClient::ReceiveSome(char* buffer, std::size_t size, const StopCheck& stop) {
+  const platform::SocketHandle socket = m_socket.load();
+  if (socket == platform::kInvalidSocket || size == 0) return 0;
+  if (stop && stop()) return 0;
+
+  // A busy stream nearly always has bytes waiting: take them without a
+  // readiness wait first.
+  platform::SocketError error = platform::SocketError::kNone;
+  std::int64_t got = platform::ReceiveNow(socket, buffer, size, error);
+  if (got < 0 && error == platform::SocketError::kTimeout) {
+    // Nothing there yet: wait in short slices so that a stopping thread is
+    // not held for the whole receive time-out.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kSocketTimeoutMs);
+    for (;;) {
+      if (stop && stop()) return 0;
+      const platform::ReadyState ready = platform::WaitReadable(socket, kStopCheckMs);
+      if (ready != platform::ReadyState::kTimeout) break;  // a failed wait is left to recv
+      if (std::chrono::steady_clock::now() >= deadline) return 0;
+    }
+    got = platform::ReceiveOnce(socket, buffer, size, error);
+  }
+  if (got > 0) return static_cast<std::size_t>(got);
+  if (got == 0 || error == platform::SocketError::kConnectionLost) MarkLost(socket);
+  return 0;
 }
 
 void TCPClient::Shutdown() { platform::ShutdownSocket(m_socket.load()); }

@@ -61,6 +61,10 @@ class TCPClient {
   // socket out of use, also after part of the bytes were read, so that the
   // loss is reported once and nobody keeps reading a dead socket.
   bool Receive(std::vector<char>& out, int count, const StopCheck& stop = StopCheck());
+  // Receiver thread. Reads at least one and at most size bytes: what the
+  // stack holds already (one system call on a busy stream), else the first
+  // bytes to arrive. 0 under the same conditions that fail Receive.
+  std::size_t ReceiveSome(char* buffer, std::size_t size, const StopCheck& stop = StopCheck());
 
   // Any thread.
   bool IsConnected() const { return m_socket.load() != platform::kInvalidSocket; }

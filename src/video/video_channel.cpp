@@ -186,12 +186,12 @@ void CVideoChannel::OnFrame(ServerMessage& message) {
     VC_LOG("OnFrame", "%s: ERROR Frame allocator is NULL");
     return;
   }
-  if (!message.GetBody(m_body)) {
+  if (message.BodySize() == 0) {
     VC_LOG("OnFrame", "%s: ERROR Get data from message FAILED");
     return;
   }
   const FrameDescription description = DescribeFrame(message, driver->GetKalmenoVersion());
-  const std::uint32_t size = static_cast<std::uint32_t>(m_body.size());
+  const std::uint32_t size = static_cast<std::uint32_t>(message.BodySize());
   ipcapture::ICaptureFrame* const frame =
       allocator->AllocateFrame(description.fourcc, size, kDriverName);
   if (frame == nullptr) {
@@ -205,7 +205,7 @@ void CVideoChannel::OnFrame(ServerMessage& message) {
     VC_LOG("OnFrame", "%s: ERROR Frame buffer is NULL");
     return;
   }
-  if (!CopyFrameData(buffer, size, m_body.data(), m_body.size())) {
+  if (!CopyFrameData(buffer, size, message.BodyData(), message.BodySize())) {
     VC_LOG("OnFrame", "%s: ERROR Frame data copy FAILED");
     return;
   }

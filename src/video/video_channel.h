@@ -28,7 +28,6 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "driver/camera_channel.h"
 #include "driver/idriver.h"
@@ -109,9 +108,7 @@ class CVideoChannel : public ICameraChannel {
   // File time (steady time line) of the last frame the host took.
   std::atomic<std::uint64_t> m_lastFrameTime;
 
-  // Receiver thread only. The body buffer keeps its capacity from frame to
-  // frame, so a steady stream copies without allocating.
-  std::vector<char> m_body;
+  // Receiver thread only.
   Delivery* m_delivery = nullptr;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,11 @@ TEST(ServerMessageTest, HeaderLineRules) {
       {"bare line feeds are not line ends", "A: 1\nB: 2\r\n", {}},
       {"empty first line", "\r\nStatus: OK\r\n", {}},
       {"keys are kept as sent", "status: ok\r\n", {{"status", "ok"}}},
+      {"empty value before a final colon", "Status::\r\n", {{"Status", ""}}},
+      {"two colons alone", "::\r\n", {{"", ""}}},
+      {"one colon alone", ":\r\n", {}},
+      {"final colon after three pieces", "A:b:c:\r\n", {}},
+      {"bytes of any value pass", std::string("K: a\0b\r\n", 8), {{"K", std::string("a\0b", 3)}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,6 +116,40 @@ TEST(ServerMessageTest, BodyAccessors) {
   message.SetBody(binary);
   ASSERT_TRUE(message.GetBody(out));
   EXPECT_EQ(binary, out);
+}
+
+// The receiver reads message after message into one object.
+TEST(ServerMessageTest, ReusedMessageShowsOnlyTheLatestBlocks) {
+  ServerMessage message;
+  const std::string big(4096, 'x');
+  std::copy(big.begin(), big.end(), message.BodySpace(big.size()));
+  const std::string header = "Response: video/stream\r\nCid: 1\r\n";
+  std::copy(header.begin(), header.end(), message.HeaderSpace(header.size()));
+  ASSERT_TRUE(message.Parse());
+
+  message.Clear();
+  EXPECT_EQ(0u, message.BodySize());
+  EXPECT_FALSE(message.ParseHeaders());
+  const std::string small = "<a/>";
+  std::copy(small.begin(), small.end(), message.BodySpace(small.size()));
+  EXPECT_EQ(small, message.GetBodyText());
+  EXPECT_EQ(small, std::string(message.BodyData(), message.BodySize()));
+
+  // A server request does not make the next message one.
+  message.SetHeaderData(Data("Response: request/validation\r\nRequest: sync\r\n"));
+  ASSERT_TRUE(message.Parse());
+  EXPECT_FALSE(message.IsResponse());
+  message.Clear();
+  message.SetHeaderData(Data("Response: video/stream\r\n"));
+  ASSERT_TRUE(message.Parse());
+  EXPECT_TRUE(message.IsResponse());
+  EXPECT_EQ("video/stream", message.GetCommand());
+  message.SetBody(Data(small));
+
+  // A copy owns its bytes.
+  ServerMessage copy = message;
+  message.BodySpace(small.size())[0] = '#';
+  EXPECT_EQ(small, copy.GetBodyText());
 }
 
 }  // namespace

@@ -72,6 +72,9 @@ std::int64_t SendOnce(SocketHandle socket, const void* data, std::size_t size, S
 // One receive: the number of bytes read, 0 when the peer closed in an
 // orderly way, or -1 with error set. An interrupted call is repeated.
 std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, SocketError& error);
+// The same without waiting: what the stack holds now, or -1 with
+// kTimeout when nothing is there yet.
+std::int64_t ReceiveNow(SocketHandle socket, void* buffer, std::size_t size, SocketError& error);
 
 // Ends both directions; a receive or send blocked on the socket in another
 // thread returns at once. The handle stays allocated.

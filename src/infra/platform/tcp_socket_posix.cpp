@@ -151,6 +151,15 @@ std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, So
   return static_cast<std::int64_t>(received);
 }
 
+std::int64_t ReceiveNow(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
+  ssize_t received;
+  do {
+    received = recv(Fd(socket), buffer, size, MSG_DONTWAIT);
+  } while (received < 0 && errno == EINTR);
+  error = received < 0 ? ClassifySocketError(errno) : SocketError::kNone;
+  return static_cast<std::int64_t>(received);
+}
+
 void ShutdownSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) shutdown(Fd(socket), SHUT_RDWR);
 }

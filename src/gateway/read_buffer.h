@@ -1,0 +1,57 @@
+// ReadBuffer: buffered reading of the Gateway's byte stream, so that the
+// small pieces of a message (start marker, lengths, header block) cost one
+// system call together rather than one each, and a large body goes straight
+// from the socket into its final storage once the buffered bytes are used.
+//
+// Owned by CSendReceiveBase and used only by the reading thread; Reset
+// (dropping what is buffered) belongs to the owner, while no thread reads.
+// The 64 KiB of storage are taken at the first read.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+
+namespace quorvel {
+
+class ReadBuffer {
+ public:
+  // Reads at least one and at most size bytes into destination; 0 when
+  // the stream failed or the reader is being stopped.
+  using Fill = std::function<std::size_t(char* destination, std::size_t size)>;
+  // True while a search for the start marker may go on reading.
+  using KeepGoing = std::function<bool()>;
+
+  static constexpr std::size_t kCapacity = 64 * 1024;
+  // Once the buffer is empty, reads of at least this many bytes bypass it.
+  static constexpr std::size_t kDirectReadMin = 16 * 1024;
+
+  explicit ReadBuffer(Fill fill) : m_fill(std::move(fill)) {}
+
+  // Exactly count bytes into destination; false when the stream failed
+  // first (the bytes already taken are gone, as they would be from the
+  // socket).
+  bool Read(char* destination, std::size_t count);
+  // Reads and drops count bytes.
+  bool Skip(std::size_t count);
+  // Consumes bytes until the last size of them equal marker. keepGoing is
+  // asked before every read from the stream after the first.
+  bool SkipPast(const char* marker, std::size_t size, const KeepGoing& keepGoing);
+  // Drops whatever is buffered (a new connection starts clean).
+  void Reset() { m_begin = m_end = 0; }
+
+  std::size_t Buffered() const { return m_end - m_begin; }
+
+ private:
+  // Makes at least count (<= kCapacity) bytes available at m_begin.
+  bool Ensure(std::size_t count);
+  // Appends what the stream gives to the buffered bytes.
+  bool FillMore();
+
+  Fill m_fill;
+  std::unique_ptr<char[]> m_data;
+  std::size_t m_begin = 0;
+  std::size_t m_end = 0;
+};
+
+}  // namespace quorvel
