@@ -27,7 +27,7 @@ bool CBaseThread::Start(const std::string& name) {
     // Stored before the thread exists, so that the thread itself can ask
     // IsCurrentThread (and refuse its own Stop) from its first instruction.
     m_thread.reset(new platform::OsThread());
-    if (m_thread->Start([this]() { ThreadFunction(); })) return true;
+    if (m_thread->Start([this]() { ThreadFunction(); }, m_name)) return true;
   } catch (...) {
     // Allocation failed: no thread.
   }

@@ -1,6 +1,7 @@
 #include "infra/base_thread.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
@@ -53,6 +54,23 @@ TEST(BaseThreadTest, StartOnARunningThreadFailsAndKeepsTheName) {
   EXPECT_TRUE(thread.IsRunning());
   EXPECT_TRUE(thread.Stop(5000));
   EXPECT_FALSE(thread.IsRunning());
+}
+
+// The OS shows the thread under its name, cut to what Linux keeps.
+TEST(BaseThreadTest, TheOsKnowsTheThreadByItsName) {
+  std::string seen;
+  CEvent named(false);
+  BodyThread thread([&](BodyThread& self) {
+    char name[32] = {};
+    pthread_getname_np(pthread_self(), name, sizeof name);
+    seen = name;
+    named.Set();
+    self.WaitForStop(kInfinite);
+  });
+  ASSERT_TRUE(thread.Start("Message Receiver thread"));
+  ASSERT_TRUE(named.Wait(5000));
+  EXPECT_EQ("Message Receive", seen);
+  EXPECT_TRUE(thread.Stop(5000));
 }
 
 TEST(BaseThreadTest, StartAfterTheThreadEndedByItselfStartsAFreshThreadUnderTheNewName) {

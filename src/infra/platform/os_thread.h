@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace quorvel {
@@ -31,8 +32,10 @@ class OsThread {
   OsThread& operator=(const OsThread&) = delete;
 
   // False when a thread was already started or the OS refused a new one.
-  // Exceptions escaping the body are swallowed on the thread.
-  bool Start(std::function<void()> body);
+  // Exceptions escaping the body are swallowed on the thread. A name, when
+  // given, is what the OS shows for the thread (debuggers, top -H; cut to
+  // 15 characters on Linux).
+  bool Start(std::function<void()> body, const std::string& name = std::string());
   // True when the thread ended within timeoutMs and was joined (also when
   // it was never started); false when it was detached instead, or when
   // called from the thread itself.

@@ -1,5 +1,7 @@
 #include "infra/platform/os_thread.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -7,6 +9,11 @@
 
 namespace quorvel {
 namespace platform {
+
+namespace {
+// Linux keeps 16 bytes of a thread's name, the terminating NUL included.
+constexpr std::size_t kMaxOsNameLength = 15;
+}  // namespace
 
 struct OsThread::ControlBlock {
   std::function<void()> body;
@@ -27,13 +34,14 @@ OsThread::~OsThread() {
   }
 }
 
-bool OsThread::Start(std::function<void()> body) {
+bool OsThread::Start(std::function<void()> body, const std::string& name) {
   if (m_control) return false;
   try {
     auto control = std::make_shared<ControlBlock>();
     control->body = std::move(body);
     m_control = control;
-    m_thread = std::thread([control]() {
+    m_thread = std::thread([control, osName = name.substr(0, kMaxOsNameLength)]() {
+      if (!osName.empty()) pthread_setname_np(pthread_self(), osName.c_str());
       {
         std::lock_guard<std::mutex> guard(control->mutex);
         control->id = std::this_thread::get_id();
