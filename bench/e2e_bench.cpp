@@ -18,11 +18,12 @@
 //   --lib PATH          libstrevon.so (default: built beside)
 //   --out FILE          JSON rows (default: bench/results/latest.json)
 //   --window-ms N       measuring window per throughput case (default 1500)
-//   --steady-s N        length of the steady run (default 20)
+//   --steady-s N        length of the steady run (default 60)
 //   --quick             a reduced matrix for a smoke run
 //   --only NAME         throughput | steady | idle | control (repeatable)
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
@@ -39,6 +40,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -92,6 +94,13 @@ long RssKib() {
   return -1;
 }
 
+// Bytes handed out by malloc and not freed, in KiB (both the arenas and the
+// large blocks malloc maps on its own).
+long HeapInUseKib() {
+  const struct mallinfo2 info = mallinfo2();
+  return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
+}
+
 // CPU of every thread of this process except the calling (main) thread, in
 // microseconds: the driver's threads, with the frame handler running on them.
 std::int64_t OtherThreadsCpuUs() {
@@ -108,6 +117,8 @@ struct Row {
   std::string name;
   std::optional<double> frame_size, channels, drivers, raw_MBps, driver_MBps, ratio, fps, p50_us,
       p99_us, p999_us, cpu_pct, rss_kib, cpu_us_per_frame;
+  // Beyond the common fields: heap in use, frames missing or out of order.
+  std::optional<double> heap_kib, lost, reordered;
 };
 
 std::string Num(const std::optional<double>& v, int precision = 1) {
@@ -133,7 +144,9 @@ void WriteJson(const std::vector<Row>& rows, const std::string& path) {
         << ", \"p50_us\": " << Num(r.p50_us) << ", \"p99_us\": " << Num(r.p99_us)
         << ", \"p999_us\": " << Num(r.p999_us) << ", \"cpu_pct\": " << Num(r.cpu_pct)
         << ", \"rss_kib\": " << Num(r.rss_kib, 0)
-        << ", \"cpu_us_per_frame\": " << Num(r.cpu_us_per_frame, 2) << "}"
+        << ", \"cpu_us_per_frame\": " << Num(r.cpu_us_per_frame, 2)
+        << ", \"heap_kib\": " << Num(r.heap_kib, 0) << ", \"lost\": " << Num(r.lost, 0)
+        << ", \"reordered\": " << Num(r.reordered, 0) << "}"
         << (i + 1 < rows.size() ? ",\n" : "\n");
   }
   out << "]\n";
@@ -303,6 +316,8 @@ struct Counters {
   std::atomic<std::uint64_t> bytes{0};
   std::atomic<std::uint64_t> frames{0};
   std::atomic<std::uint64_t> bad{0};
+  std::atomic<std::uint64_t> lost{0};       // sequence numbers skipped
+  std::atomic<std::uint64_t> reordered{0};  // a sequence number not above the last
 };
 
 // One connection read by a plain recv loop into a large buffer.
@@ -357,6 +372,7 @@ class BenchHandler : public quorvel::ipcapture::IFrameHandler {
                 stamp.body_length == size;
     if (good && (m_seen++ % 64) == 0) good = strevon::sim::CheckNativeFiller(body, size, stamp.sequence);
     if (!good) m_counters->bad.fetch_add(1, std::memory_order_relaxed);
+    if (good) CheckSequence(stamp);
     if (good && m_record.load(std::memory_order_relaxed) && stamp.send_time_ns != 0 && now > stamp.send_time_ns) {
       m_latencies.push_back(static_cast<double>(now - stamp.send_time_ns) / 1000.0);
     }
@@ -365,6 +381,16 @@ class BenchHandler : public quorvel::ipcapture::IFrameHandler {
     return true;
   }
   void OnSignalLost() override {}
+  // Every channel's frames must arrive one sequence number after another.
+  void CheckSequence(const strevon::sim::FrameStamp& stamp) {
+    std::uint64_t& last = m_last[stamp.channel];
+    if (last != 0 && stamp.sequence + 1 <= last) {
+      m_counters->reordered.fetch_add(1, std::memory_order_relaxed);
+    } else if (last != 0 && stamp.sequence + 1 > last + 1) {
+      m_counters->lost.fetch_add(stamp.sequence - last, std::memory_order_relaxed);
+    }
+    last = stamp.sequence + 1;
+  }
   void Record(bool on) { m_record.store(on); }
   // Read after the driver is gone.
   std::vector<double>& Latencies() { return m_latencies; }
@@ -373,6 +399,7 @@ class BenchHandler : public quorvel::ipcapture::IFrameHandler {
   Counters* m_counters;
   const std::size_t m_expected;
   std::uint64_t m_seen = 0;  // receiver thread only
+  std::map<std::uint32_t, std::uint64_t> m_last;  // channel -> last sequence + 1; receiver thread
   std::atomic<bool> m_record{false};
   std::vector<double> m_latencies;  // receiver thread only while the driver runs
 };
@@ -427,7 +454,7 @@ struct Options {
   std::string lib_path = STREVON_LIBRARY_PATH;
   std::string out = STREVON_DEFAULT_RESULTS;
   int window_ms = 1500;
-  int steady_s = 20;
+  int steady_s = 60;
   bool quick = false;
   std::set<std::string> only;
   std::string home;
@@ -436,9 +463,10 @@ struct Options {
 
 struct DriverRun {
   double MBps = 0, fps = 0, cpu_pct = 0, cpu_us_per_frame = 0;
-  std::uint64_t bad = 0;
+  std::uint64_t bad = 0, lost = 0, reordered = 0;
   bool ok = false;
   long rss_kib = 0;
+  long rss_growth_kib = 0;  // window end against window start
   std::vector<double> latencies;
 };
 
@@ -477,7 +505,8 @@ DriverRun RunDrivers(const Options& o, strevon::host::DriverLibrary& library, co
     const std::uint64_t b0 = counters.bytes.load(), f0 = counters.frames.load();
     const std::int64_t c0 = OtherThreadsCpuUs();
     const auto t0 = Clock::now();
-    long rss_max = 0;
+    const long rss_start = RssKib();
+    long rss_max = rss_start;
     while (Clock::now() - t0 < std::chrono::milliseconds(window_ms)) {
       std::this_thread::sleep_for(std::min(250, window_ms) * 1ms);
       rss_max = std::max(rss_max, RssKib());
@@ -491,10 +520,13 @@ DriverRun RunDrivers(const Options& o, strevon::host::DriverLibrary& library, co
     result.cpu_pct = static_cast<double>(c1 - c0) / 1e4 / seconds;
     result.cpu_us_per_frame = f1 > f0 ? static_cast<double>(c1 - c0) / static_cast<double>(f1 - f0) : 0;
     result.rss_kib = rss_max;
+    result.rss_growth_kib = RssKib() - rss_start;
     result.ok = true;
   }
   ds.clear();  // the drivers end before their handlers are read
   result.bad = counters.bad.load();
+  result.lost = counters.lost.load();
+  result.reordered = counters.reordered.load();
   for (auto& h : handlers) {
     result.latencies.insert(result.latencies.end(), h->Latencies().begin(), h->Latencies().end());
   }
@@ -529,6 +561,28 @@ RawRun RunRaw(std::uint16_t port, int channels, int connections, int window_ms, 
 }
 
 // ------------------------------------------------------------------- parts
+
+// Throughput of several drivers against one driver with the same frames
+// and channels, from the rows already measured.
+void PrintScaling(std::vector<Row>& rows, const Row& many) {
+  std::optional<double> single;
+  for (const Row& one : rows) {
+    if (one.name == "throughput" && one.drivers == 1.0 && one.frame_size == many.frame_size &&
+        one.channels == many.channels && one.driver_MBps && *one.driver_MBps > 0) {
+      single = one.driver_MBps;
+    }
+  }
+  if (!single) return;
+  Row s;
+  s.name = "scaling_vs_1_driver";
+  s.frame_size = many.frame_size;
+  s.channels = many.channels;
+  s.drivers = many.drivers;
+  s.driver_MBps = many.driver_MBps;
+  s.ratio = *many.driver_MBps / *single;
+  PrintRow(s);
+  rows.push_back(s);
+}
 
 void Throughput(const Options& o, strevon::host::DriverLibrary& library, std::vector<Row>& rows) {
   std::vector<std::size_t> sizes = {1024, 16384, 262144, 1048575};
@@ -581,6 +635,7 @@ void Throughput(const Options& o, strevon::host::DriverLibrary& library, std::ve
         }
         PrintRow(r);
         rows.push_back(r);
+        if (drivers > 1 && r.driver_MBps) PrintScaling(rows, r);
       }
     }
   }
@@ -608,9 +663,24 @@ void Steady(const Options& o, strevon::host::DriverLibrary& library, std::vector
     r.cpu_pct = run.cpu_pct;
     r.cpu_us_per_frame = run.cpu_us_per_frame;
     r.rss_kib = static_cast<double>(run.rss_kib);
+    r.lost = static_cast<double>(run.lost);
+    r.reordered = static_cast<double>(run.reordered);
   }
   PrintRow(r);
   rows.push_back(r);
+  if (run.lost != 0 || run.reordered != 0) {
+    std::printf("  steady run: %llu frames missing, %llu out of order\n",
+                static_cast<unsigned long long>(run.lost), static_cast<unsigned long long>(run.reordered));
+  }
+  if (run.ok) {
+    Row g;
+    g.name = "steady_rss_growth";
+    g.channels = 64;
+    g.drivers = 1;
+    g.rss_kib = static_cast<double>(run.rss_growth_kib);
+    PrintRow(g);
+    rows.push_back(g);
+  }
 }
 
 void Idle(const Options& o, strevon::host::DriverLibrary& library, std::vector<Row>& rows) {
@@ -621,18 +691,23 @@ void Idle(const Options& o, strevon::host::DriverLibrary& library, std::vector<R
   if (sim.Port() == 0) return;
   std::this_thread::sleep_for(200ms);
   const long before = RssKib();
+  const long heap_before = HeapInUseKib();
   long after = 0;
+  long heap_after = 0;
   {
     Driver d(library, sim.Port(), 4);
     std::this_thread::sleep_for(2000ms);  // connected (about once a second) and settled
     after = RssKib();
+    heap_after = HeapInUseKib();
   }
   Row r;
   r.name = "idle_driver_rss";
   r.drivers = 1;
   r.channels = 0;
   r.rss_kib = static_cast<double>(after - before);
+  r.heap_kib = static_cast<double>(heap_after - heap_before);
   PrintRow(r);
+  std::printf("  idle driver: %ld KiB of heap in use (malloc)\n", heap_after - heap_before);
   rows.push_back(r);
 }
 
