@@ -142,22 +142,26 @@ std::int64_t SendOnce(SocketHandle socket, const void* data, std::size_t size, S
   return static_cast<std::int64_t>(sent);
 }
 
-std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
+namespace {
+
+std::int64_t ReceiveWithFlags(SocketHandle socket, void* buffer, std::size_t size, int flags,
+                              SocketError& error) {
   ssize_t received;
   do {
-    received = recv(Fd(socket), buffer, size, 0);
+    received = recv(Fd(socket), buffer, size, flags);
   } while (received < 0 && errno == EINTR);
   error = received < 0 ? ClassifySocketError(errno) : SocketError::kNone;
   return static_cast<std::int64_t>(received);
 }
 
+}  // namespace
+
+std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
+  return ReceiveWithFlags(socket, buffer, size, 0, error);
+}
+
 std::int64_t ReceiveNow(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
-  ssize_t received;
-  do {
-    received = recv(Fd(socket), buffer, size, MSG_DONTWAIT);
-  } while (received < 0 && errno == EINTR);
-  error = received < 0 ? ClassifySocketError(errno) : SocketError::kNone;
-  return static_cast<std::int64_t>(received);
+  return ReceiveWithFlags(socket, buffer, size, MSG_DONTWAIT, error);
 }
 
 void ShutdownSocket(SocketHandle socket) {
