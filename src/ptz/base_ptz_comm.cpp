@@ -132,7 +132,7 @@ bool CBasePTZComm::StopIrisChanging(IIPParams* params) {
 }
 
 void CBasePTZComm::DebugMessage(int level, const char* format, ...) {
-  if (m_driver == nullptr || format == nullptr) return;
+  if (m_driver == nullptr || format == nullptr || !m_driver->WouldLog(level)) return;
   va_list args;
   va_start(args, format);
   const std::string text = FormatStringV(format, args);
