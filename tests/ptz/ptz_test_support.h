@@ -22,89 +22,15 @@
 #include "gateway_simulator.h"
 #include "session/session_test_support.h"
 #include "strevon.h"
+#include "support/fake_driver.h"
 
 namespace quorvel {
 namespace ptz_test {
 
 using namespace std::chrono_literals;
 
-struct LogLine {
-  int level;
-  std::string text;
-};
-
-// Formats like the real driver, so a line that arrives as a format with a
-// stray "%" shows up garbled (or trips the sanitizers).
-class FakeDriver : public IDriver {
- public:
-  void DebugMessage(int level, const char* format, ...) override {
-    va_list args;
-    va_start(args, format);
-    char buffer[4096];
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_log.push_back({level, buffer});
-    }
-    m_changed.notify_all();
-  }
-  std::string GetDriverName() override { return "Strevon"; }
-  DEVICE_INFO* GetDeviceInfo() override { return &device; }
-  std::pair<std::uint32_t, std::uint32_t> GetIOCounts() override { return {0, 0}; }
-  ipcapture::IFrameAllocator* GetFrameAllocator() override { return nullptr; }
-  std::uint32_t GetVideoStandard() override { return 0; }
-  std::uint32_t GetConnectionValue() override { return 0; }
-  std::uint32_t GetChannelCount() override { return static_cast<std::uint32_t>(cameras.size()); }
-  const std::vector<CameraRecord>& GetCameraList() override { return cameras; }
-  const std::vector<IORecord>& GetInputList() override { return ios; }
-  const std::vector<IORecord>& GetOutputList() override { return ios; }
-  CGWClient* GetClient() override { return client; }
-  int GetKalmenoVersion() override { return 3; }
-  std::string GetCustomParameter(std::uint32_t) override { return std::string(); }
-  int GetCustomParameterInt(std::uint32_t) override { return kMissingCustomParameter; }
-  bool WouldLog(int) override { return true; }
-
-  std::vector<LogLine> Log() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_log;
-  }
-  // The level of the first line equal to text, or nothing.
-  std::optional<int> LevelOf(const std::string& text) {
-    for (const LogLine& line : Log()) {
-      if (line.text == text) return line.level;
-    }
-    return std::nullopt;
-  }
-  bool HasLineContaining(const std::string& part) {
-    for (const LogLine& line : Log()) {
-      if (line.text.find(part) != std::string::npos) return true;
-    }
-    return false;
-  }
-  // Waits until count lines contain part.
-  bool WaitForLines(const std::string& part, std::size_t count,
-                    std::chrono::milliseconds timeout = 10s) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] {
-      std::size_t found = 0;
-      for (const LogLine& line : m_log) {
-        if (line.text.find(part) != std::string::npos) ++found;
-      }
-      return found >= count;
-    });
-  }
-
-  DEVICE_INFO device;
-  std::vector<CameraRecord> cameras;
-  std::vector<IORecord> ios;
-  CGWClient* client = nullptr;
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::vector<LogLine> m_log;
-};
+using test_support::FakeDriver;
+using test_support::LogLine;
 
 inline CPtzCapabilities Caps(const std::string& text) {
   CPtzCapabilities caps;

@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "session/event_receiver.h"
 #include "session/session_test_support.h"
+#include "support/fake_driver.h"
 
 namespace quorvel {
 namespace {
@@ -23,60 +25,21 @@ using session_test::ScenarioWithoutLogOn;
 using session_test::SimulatedGateway;
 using Clock = std::chrono::steady_clock;
 
-struct LogLine {
-  int level;
-  std::string format;
-  std::string text;
-};
-
-// The driver as the I/O object sees it: lists, counts and a recording log.
-class FakeDriver : public IDriver {
+// The driver as the I/O object sees it: two inputs and one output.
+class FakeDriver : public test_support::FakeDriver {
  public:
-  void DebugMessage(int level, const char* format, ...) override {
-    va_list args;
-    va_start(args, format);
-    char buffer[1024];
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_log.push_back({level, format, buffer});
+  FakeDriver() {
+    counts = {2, 1};
+    inputs = {{5, "in-1"}, {2, "in-2"}};
+    outputs = {{0, "out-1"}};
+    channelCount = 0;
+    kalmenoVersion = 4;
   }
-  std::string GetDriverName() override { return "Strevon"; }
-  DEVICE_INFO* GetDeviceInfo() override { return &device; }
-  std::pair<std::uint32_t, std::uint32_t> GetIOCounts() override { return counts; }
-  ipcapture::IFrameAllocator* GetFrameAllocator() override { return nullptr; }
-  std::uint32_t GetVideoStandard() override { return 0; }
-  std::uint32_t GetConnectionValue() override { return 0; }
-  std::uint32_t GetChannelCount() override { return 0; }
-  const std::vector<CameraRecord>& GetCameraList() override { return cameras; }
-  const std::vector<IORecord>& GetInputList() override { return inputs; }
-  const std::vector<IORecord>& GetOutputList() override { return outputs; }
-  CGWClient* GetClient() override { return nullptr; }
-  int GetKalmenoVersion() override { return 4; }
-  std::string GetCustomParameter(std::uint32_t) override { return std::string(); }
-  int GetCustomParameterInt(std::uint32_t) override { return kMissingCustomParameter; }
-  bool WouldLog(int) override { return true; }
-
-  std::vector<LogLine> Log() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_log;
-  }
+  // The first line equal to text was logged at level 4.
   bool Logged(const std::string& text) {
-    for (const LogLine& line : Log()) {
-      if (line.text == text) return line.level == 4;
-    }
-    return false;
+    const std::optional<int> level = LevelOf(text);
+    return level && *level == 4;
   }
-
-  DEVICE_INFO device;
-  std::pair<std::uint32_t, std::uint32_t> counts{2, 1};
-  std::vector<CameraRecord> cameras;
-  std::vector<IORecord> inputs{{5, "in-1"}, {2, "in-2"}};
-  std::vector<IORecord> outputs{{0, "out-1"}};
-
- private:
-  std::mutex m_mutex;
-  std::vector<LogLine> m_log;
 };
 
 struct Report {

@@ -217,8 +217,8 @@ TEST_F(VideoChannelTest, StatusTextsNameTheCameraOrTheServerChannel) {
     const std::string name = c.name;
     const auto countInfo = [&](const std::string& text) {
       std::size_t n = 0;
-      for (const auto& line : driver.Lines()) {
-        n += line.first == LOG_INFO && line.second.find(text) != std::string::npos ? 1 : 0;
+      for (const auto& line : driver.Log()) {
+        n += line.level == LOG_INFO && line.text.find(text) != std::string::npos ? 1 : 0;
       }
       return n;
     };
@@ -252,11 +252,11 @@ TEST_F(VideoChannelTest, ChannelWithoutCameraSubscribesNothingAndSaysSoOnce) {
   EXPECT_TRUE(client.Requests().empty());
   EXPECT_EQ(channel->GetChannelStatus(), 3);
   std::size_t errors = 0;
-  for (const auto& line : driver.Lines()) {
-    if (line.second.find("ERROR") == std::string::npos) continue;
+  for (const auto& line : driver.Log()) {
+    if (line.text.find("ERROR") == std::string::npos) continue;
     ++errors;
-    EXPECT_EQ(line.first, LOG_ERROR);
-    EXPECT_NE(line.second.find("Channel 2 "), std::string::npos) << line.second;
+    EXPECT_EQ(line.level, LOG_ERROR);
+    EXPECT_NE(line.text.find("Channel 2 "), std::string::npos) << line.text;
   }
   EXPECT_EQ(errors, 1u);
 }

@@ -21,6 +21,7 @@
 #include "gateway/gw_client.h"
 #include "gateway/server_message.h"
 #include "strevon.h"
+#include "support/fake_driver.h"
 
 namespace quorvel {
 namespace video_test {
@@ -70,60 +71,16 @@ class RecordingClient : public CGWClient {
   std::vector<std::string> m_requests;
 };
 
-// The parts of the driver that the video classes use.
-class FakeDriver : public IDriver {
+// The parts of the driver that the video classes use: a device at
+// 10.0.0.5:8001, two channels, full-rate streams.
+class FakeDriver : public test_support::FakeDriver {
  public:
-  FakeDriver() { device.address = "10.0.0.5"; device.port = 8001; }
-
-  void DebugMessage(int level, const char* format, ...) override {
-    va_list args;
-    va_start(args, format);
-    char buffer[1024];
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_lines.emplace_back(level, buffer);
+  FakeDriver() {
+    device.address = "10.0.0.5";
+    device.port = 8001;
+    connectionValue = 1;
+    channelCount = 2;
   }
-  std::string GetDriverName() override { return "Strevon"; }
-  DEVICE_INFO* GetDeviceInfo() override { return &device; }
-  std::pair<std::uint32_t, std::uint32_t> GetIOCounts() override { return {0, 0}; }
-  ipcapture::IFrameAllocator* GetFrameAllocator() override { return allocator; }
-  std::uint32_t GetVideoStandard() override { return 0; }
-  std::uint32_t GetConnectionValue() override { return connectionValue; }
-  std::uint32_t GetChannelCount() override { return channelCount; }
-  const std::vector<CameraRecord>& GetCameraList() override { return cameras; }
-  const std::vector<IORecord>& GetInputList() override { return m_none; }
-  const std::vector<IORecord>& GetOutputList() override { return m_none; }
-  CGWClient* GetClient() override { return client; }
-  int GetKalmenoVersion() override { return kalmenoVersion; }
-  std::string GetCustomParameter(std::uint32_t) override { return std::string(); }
-  int GetCustomParameterInt(std::uint32_t) override { return kMissingCustomParameter; }
-  bool WouldLog(int) override { return true; }
-
-  // Lines containing fragment.
-  std::size_t CountLines(const std::string& fragment) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::size_t n = 0;
-    for (const auto& line : m_lines) n += line.second.find(fragment) != std::string::npos ? 1 : 0;
-    return n;
-  }
-  std::vector<std::pair<int, std::string>> Lines() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_lines;
-  }
-
-  DEVICE_INFO device;
-  ipcapture::IFrameAllocator* allocator = nullptr;
-  std::uint32_t connectionValue = 1;
-  std::uint32_t channelCount = 2;
-  std::vector<CameraRecord> cameras;
-  CGWClient* client = nullptr;
-  int kalmenoVersion = 3;
-
- private:
-  std::mutex m_mutex;
-  std::vector<std::pair<int, std::string>> m_lines;
-  std::vector<IORecord> m_none;
 };
 
 inline CameraRecord Camera(const std::string& pid, bool ptz) {
