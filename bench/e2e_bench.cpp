@@ -374,7 +374,9 @@ class BenchHandler : public quorvel::ipcapture::IFrameHandler {
     if (!good) m_counters->bad.fetch_add(1, std::memory_order_relaxed);
     if (good) CheckSequence(stamp);
     if (good && m_record.load(std::memory_order_relaxed) && stamp.send_time_ns != 0 && now > stamp.send_time_ns) {
-      m_latencies.push_back(static_cast<double>(now - stamp.send_time_ns) / 1000.0);
+      if (m_count < m_latencies.size()) {
+        m_latencies[m_count++] = static_cast<double>(now - stamp.send_time_ns) / 1000.0;
+      }
     }
     m_counters->frames.fetch_add(1, std::memory_order_relaxed);
     m_counters->bytes.fetch_add(size, std::memory_order_relaxed);
@@ -393,7 +395,12 @@ class BenchHandler : public quorvel::ipcapture::IFrameHandler {
   }
   void Record(bool on) { m_record.store(on); }
   // Read after the driver is gone.
-  std::vector<double>& Latencies() { return m_latencies; }
+  std::vector<double> Latencies() const {
+    return std::vector<double>(m_latencies.begin(), m_latencies.begin() + static_cast<std::ptrdiff_t>(m_count));
+  }
+  // Room for n latencies, written once now so that the run's resident
+  // memory does not grow with the harness's own records. Before streaming.
+  void ReserveLatencies(std::size_t n) { m_latencies.assign(n, 0.0); }
 
  private:
   Counters* m_counters;
@@ -402,6 +409,7 @@ class BenchHandler : public quorvel::ipcapture::IFrameHandler {
   std::map<std::uint32_t, std::uint64_t> m_last;  // channel -> last sequence + 1; receiver thread
   std::atomic<bool> m_record{false};
   std::vector<double> m_latencies;  // receiver thread only while the driver runs
+  std::size_t m_count = 0;
 };
 
 // ------------------------------------------------------------------ drivers
@@ -483,6 +491,8 @@ DriverRun RunDrivers(const Options& o, strevon::host::DriverLibrary& library, co
   for (int d = 0; d < drivers; ++d) {
     ds.push_back(std::make_unique<Driver>(library, sim.Port(), channels));
     handlers.push_back(std::make_unique<BenchHandler>(&counters, size));
+    // Generously more than the steady run's 25 fps per channel can fill.
+    if (record_latency) handlers.back()->ReserveLatencies(static_cast<std::size_t>(channels) * 40 * (window_ms / 1000 + 2));
   }
   bool ok = true;
   for (auto& d : ds) ok = ok && d->opened;
@@ -528,7 +538,8 @@ DriverRun RunDrivers(const Options& o, strevon::host::DriverLibrary& library, co
   result.lost = counters.lost.load();
   result.reordered = counters.reordered.load();
   for (auto& h : handlers) {
-    result.latencies.insert(result.latencies.end(), h->Latencies().begin(), h->Latencies().end());
+    const std::vector<double> latencies = h->Latencies();
+    result.latencies.insert(result.latencies.end(), latencies.begin(), latencies.end());
   }
   (void)o;
   return result;
