@@ -44,10 +44,4 @@ void ByteBuffer::Assign(const char* data, std::size_t size) {
   if (size > 0) std::memcpy(target, data, size);
 }
 
-void ByteBuffer::Release() {
-  m_data.reset();
-  m_size = 0;
-  m_capacity = 0;
-}
-
 }  // namespace quorvel

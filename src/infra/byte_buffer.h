@@ -19,18 +19,15 @@ class ByteBuffer {
   ~ByteBuffer() = default;
 
   // size bytes whose contents are left as they happen to be; storage grows
-  // when needed and is never given back (Release does that).
+  // when needed and is given back only with the object.
   char* Resize(std::size_t size);
   void Assign(const char* data, std::size_t size);
   void Clear() { m_size = 0; }
-  // Gives the storage back.
-  void Release();
 
   const char* Data() const { return m_data.get(); }
   char* Data() { return m_data.get(); }
   std::size_t Size() const { return m_size; }
   bool Empty() const { return m_size == 0; }
-  std::size_t Capacity() const { return m_capacity; }
 
  private:
   std::unique_ptr<char[]> m_data;

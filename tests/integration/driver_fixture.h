@@ -58,28 +58,7 @@ bool Eventually(Cond cond, std::chrono::milliseconds timeout) {
   return true;
 }
 
-// The custom parameters a capability query of the simulator's scenario
-// yields: video standard, Kalmeno version, one per camera, input, output.
-inline std::vector<std::string> CustomParametersFor(const sim::Scenario& scenario,
-                                                    int kalmenoVersion = 3) {
-  std::vector<std::string> params = {"0", std::to_string(kalmenoVersion)};
-  const sim::SimProfile& profile = scenario.profiles.at(0);
-  for (std::size_t i = 0; i < profile.cameras.size(); ++i) {
-    const sim::SimCamera& cam = profile.cameras[i];
-    const std::string caps = cam.ptz ? "Pan=1, Tilt=1, Zoom=1, Focus=1, Iris=1, Center=0, "
-                                       "Unzoom=0, AreaZoom=0, Preset=255"
-                                     : "Pan=0, Tilt=0, Zoom=0, Focus=0, Iris=0, Center=0, "
-                                       "Unzoom=0, AreaZoom=0, Preset=0";
-    params.push_back(std::to_string(i) + ";" + cam.pid + ";" + (cam.ptz ? "1" : "0") + ";" + caps);
-  }
-  for (std::size_t i = 0; i < profile.inputs.size(); ++i) {
-    params.push_back(std::to_string(i) + ";" + profile.inputs[i].pid);
-  }
-  for (std::size_t i = 0; i < profile.outputs.size(); ++i) {
-    params.push_back(std::to_string(i) + ";" + profile.outputs[i].pid);
-  }
-  return params;
-}
+using sim::CustomParametersFor;
 
 class DriverFixture : public ::testing::Test {
  protected:

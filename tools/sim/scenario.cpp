@@ -147,6 +147,26 @@ void ParseVideo(const json& j, VideoSettings* v) {
 
 }  // namespace
 
+std::vector<std::string> CustomParametersFor(const Scenario& scenario, int kalmenoVersion) {
+  std::vector<std::string> params = {"0", std::to_string(kalmenoVersion)};
+  const SimProfile& profile = scenario.profiles.at(0);
+  for (std::size_t i = 0; i < profile.cameras.size(); ++i) {
+    const SimCamera& cam = profile.cameras[i];
+    const std::string caps = cam.ptz ? "Pan=1, Tilt=1, Zoom=1, Focus=1, Iris=1, Center=0, "
+                                       "Unzoom=0, AreaZoom=0, Preset=255"
+                                     : "Pan=0, Tilt=0, Zoom=0, Focus=0, Iris=0, Center=0, "
+                                       "Unzoom=0, AreaZoom=0, Preset=0";
+    params.push_back(std::to_string(i) + ";" + cam.pid + ";" + (cam.ptz ? "1" : "0") + ";" + caps);
+  }
+  for (std::size_t i = 0; i < profile.inputs.size(); ++i) {
+    params.push_back(std::to_string(i) + ";" + profile.inputs[i].pid);
+  }
+  for (std::size_t i = 0; i < profile.outputs.size(); ++i) {
+    params.push_back(std::to_string(i) + ";" + profile.outputs[i].pid);
+  }
+  return params;
+}
+
 Scenario DefaultScenario() {
   Scenario s;
   SimUser admin;

@@ -103,6 +103,11 @@ struct Scenario {
 // "service" with four cameras (the second a PTZ dome), two inputs, two outputs.
 Scenario DefaultScenario();
 
+// The custom parameters the driver's capability query makes of a scenario
+// (its first profile): video standard, Kalmeno version, then one entry per
+// camera, input and output. What a host built from a query would pass.
+std::vector<std::string> CustomParametersFor(const Scenario& scenario, int kalmenoVersion = 3);
+
 // Reads a JSON scenario (see the simulator's documentation for the schema);
 // keys that are missing keep the values of `base`. False with *error set when
 // the text is not JSON or a key is unknown or has the wrong type.

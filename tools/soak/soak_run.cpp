@@ -57,28 +57,6 @@ sim::Scenario SoakScenario(int channels) {
   return s;
 }
 
-// What a capability query of the scenario yields: video standard, Kalmeno
-// version, one entry per camera, input and output.
-std::vector<std::string> CustomParameters(const sim::Scenario& scenario) {
-  std::vector<std::string> params = {"0", "3"};
-  const sim::SimProfile& profile = scenario.profiles.at(0);
-  for (std::size_t i = 0; i < profile.cameras.size(); ++i) {
-    const sim::SimCamera& cam = profile.cameras[i];
-    const std::string caps = cam.ptz ? "Pan=1, Tilt=1, Zoom=1, Focus=1, Iris=1, Center=0, "
-                                       "Unzoom=0, AreaZoom=0, Preset=255"
-                                     : "Pan=0, Tilt=0, Zoom=0, Focus=0, Iris=0, Center=0, "
-                                       "Unzoom=0, AreaZoom=0, Preset=0";
-    params.push_back(std::to_string(i) + ";" + cam.pid + ";" + (cam.ptz ? "1" : "0") + ";" + caps);
-  }
-  for (std::size_t i = 0; i < profile.inputs.size(); ++i) {
-    params.push_back(std::to_string(i) + ";" + profile.inputs[i].pid);
-  }
-  for (std::size_t i = 0; i < profile.outputs.size(); ++i) {
-    params.push_back(std::to_string(i) + ";" + profile.outputs[i].pid);
-  }
-  return params;
-}
-
 // Warnings and errors reach the sink; the run counts them.
 constexpr char kSettings[] =
     "<Configuration><Common><Profile>service</Profile><Resilient>yes</Resilient>"
@@ -140,7 +118,7 @@ bool SoakRun::SetUp(std::string* error) {
   device.port = m_simulator->Port();
   device.userName = "admin";
   device.password = "admin";
-  device.customParameters = CustomParameters(m_scenario);
+  device.customParameters = sim::CustomParametersFor(m_scenario);
   m_setup = std::make_unique<host::DeviceSetup>(device);
   m_inputs = std::make_unique<InputProbe>(device.inputCount);
   m_inputOn.assign(profile.inputs.size(), false);
