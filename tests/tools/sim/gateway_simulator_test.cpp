@@ -895,7 +895,9 @@ TEST_F(UnthrottledTest, StreamsBackToBackWithConsecutiveSequences) {
   const auto deadline = test::Clock::now() + Ms(30000);
   std::uint64_t next[2] = {0, 0};
   int frames = 0;
-  while (frames < 400 && test::Clock::now() < deadline) {
+  // Unthrottled, the first stream can send hundreds of frames before the
+  // second subscription is served: read until both have been seen.
+  while ((frames < 400 || next[0] == 0 || next[1] == 0) && test::Clock::now() < deadline) {
     auto f = c.ReadResponse("video/stream", Ms(5000));
     ASSERT_TRUE(f);
     FrameStamp stamp;
@@ -906,7 +908,7 @@ TEST_F(UnthrottledTest, StreamsBackToBackWithConsecutiveSequences) {
     next[stamp.channel] = stamp.sequence + 1;
     ++frames;
   }
-  EXPECT_EQ(400, frames);
+  EXPECT_GE(frames, 400);
   EXPECT_GT(next[0], 0u);
   EXPECT_GT(next[1], 0u);
 }
