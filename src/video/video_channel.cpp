@@ -9,6 +9,7 @@
 #include "infra/text_helpers.h"
 #include "infra/time.h"
 #include "video/frame_description.h"
+#include "video/stream_timing.h"
 #include "video/video_manager.h"
 
 namespace quorvel {
@@ -164,7 +165,7 @@ void CVideoChannel::SetChannelStatus(int status) {
 int CVideoChannel::GetRefreshStatus() {
   if (m_streamType.load() == 1) {
     const std::uint64_t last = m_lastFrameTime.load();
-    if (GetElapsedMsSince(last) > kStallMs) SetChannelStatus(CVideoManager::kStatusOffline);
+    if (GetElapsedMsSince(last) > GetStreamTiming().stallMs) SetChannelStatus(CVideoManager::kStatusOffline);
   }
   return GetChannelStatus();
 }

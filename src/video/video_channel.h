@@ -41,10 +41,6 @@ class CVideoManager;
 
 class CVideoChannel : public ICameraChannel {
  public:
-  // A full-rate stream without a delivered frame for longer than this is
-  // reported offline.
-  static constexpr std::uint32_t kStallMs = 10000;
-
   CVideoChannel(std::uint32_t channel, IDriver* driver, ipcapture::IFrameHandler* handler,
                 CVideoManager* manager);
   ~CVideoChannel() override;

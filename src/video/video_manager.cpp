@@ -7,6 +7,7 @@
 #include "gateway/client_message.h"
 #include "infra/text_helpers.h"
 #include "infra/time.h"
+#include "video/stream_timing.h"
 
 namespace quorvel {
 
@@ -267,7 +268,7 @@ void CVideoManager::ResubscribeAll() {
 
 void CVideoManager::ThreadFunction() {
   VM_LOG("ThreadFunction", "%s: Enter...");
-  while (!WaitForStop(kRestartPassMs)) {
+  while (!WaitForStop(GetStreamTiming().restartPassMs)) {
     try {
       CLockGuard guard(m_lock);
       for (const auto& entry : m_channels) {

@@ -49,7 +49,6 @@ namespace quorvel {
 class CVideoManager : public IMessageReceiver, public CBaseThread {
  public:
   static constexpr const char* kThreadName = "GC_VideoManagerThread";
-  static constexpr std::uint32_t kRestartPassMs = 4000;
   static constexpr std::uint32_t kThreadStopTimeoutMs = 5000;
   // Channel status values (owned by the channels).
   static constexpr int kStatusOnline = 0;
