@@ -21,13 +21,7 @@ void CEventConsumerList::Remove(IEventReceiverClient* consumer) {
       if (it != list.end()) list.erase(it);
     }
   }
-  const std::thread::id me = std::this_thread::get_id();
-  std::unique_lock<std::mutex> lock(m_inFlightMutex);
-  m_callEnded.wait(lock, [&] {
-    return std::none_of(m_inFlight.begin(), m_inFlight.end(), [&](const InFlight& call) {
-      return call.consumer == consumer && call.thread != me;
-    });
-  });
+  m_calls.WaitIdle(consumer);
 }
 
 void CEventConsumerList::Clear() {
@@ -47,11 +41,7 @@ void CEventConsumerList::Deliver(const std::string& eventType, const std::string
     if (consumer == nullptr || !BeginCall(eventType, consumer)) continue;
     // Ends the call also when the consumer throws, so that its Remove
     // cannot wait forever.
-    struct CallScope {
-      CEventConsumerList* list;
-      IEventReceiverClient* consumer;
-      ~CallScope() { list->EndCall(consumer); }
-    } scope{this, consumer};
+    CCallTracker::Scope scope(m_calls, consumer);
     consumer->EventReceived(eventType, pid, status);
   }
 }
@@ -66,21 +56,8 @@ bool CEventConsumerList::IsRegistered(const std::string& eventType,
 bool CEventConsumerList::BeginCall(const std::string& eventType, IEventReceiverClient* consumer) {
   CLockGuard guard(m_lock);
   if (!IsRegistered(eventType, consumer)) return false;
-  std::lock_guard<std::mutex> lock(m_inFlightMutex);
-  m_inFlight.push_back(InFlight{consumer, std::this_thread::get_id()});
+  m_calls.Enter(consumer);
   return true;
-}
-
-void CEventConsumerList::EndCall(IEventReceiverClient* consumer) {
-  {
-    std::lock_guard<std::mutex> lock(m_inFlightMutex);
-    const std::thread::id me = std::this_thread::get_id();
-    auto it = std::find_if(m_inFlight.begin(), m_inFlight.end(), [&](const InFlight& call) {
-      return call.consumer == consumer && call.thread == me;
-    });
-    if (it != m_inFlight.end()) m_inFlight.erase(it);
-  }
-  m_callEnded.notify_all();
 }
 
 }  // namespace quorvel

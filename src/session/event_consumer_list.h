@@ -18,13 +18,11 @@
 // thread); Deliver on the Gateway client's receiver thread.
 #pragma once
 
-#include <condition_variable>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "infra/call_tracker.h"
 #include "infra/recursive_lock.h"
 #include "session/event_receiver_client.h"
 
@@ -49,28 +47,19 @@ class CEventConsumerList {
   void Deliver(const std::string& eventType, const std::string& pid, const std::string& status);
 
  private:
-  struct InFlight {
-    IEventReceiverClient* consumer;
-    std::thread::id thread;
-  };
-
   // REQUIRES m_lock held.
   bool IsRegistered(const std::string& eventType, IEventReceiverClient* consumer) const;
   // Marks a call into consumer as running, but only while it is still
   // registered for eventType; checked and marked under m_lock so that a
   // Remove either sees the mark or prevents the call.
   bool BeginCall(const std::string& eventType, IEventReceiverClient* consumer);
-  void EndCall(IEventReceiverClient* consumer);
 
   CRecursiveLock m_lock;
   // Guarded by m_lock.
   std::map<std::string, std::vector<IEventReceiverClient*>> m_consumers;
 
-  // Taken after m_lock when both are held, never the other way round.
-  std::mutex m_inFlightMutex;
-  std::condition_variable m_callEnded;
-  // Guarded by m_inFlightMutex.
-  std::vector<InFlight> m_inFlight;
+  // Its lock is taken after m_lock when both are held.
+  CCallTracker m_calls;
 };
 
 }  // namespace quorvel

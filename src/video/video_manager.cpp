@@ -1,6 +1,5 @@
 #include "video/video_manager.h"
 
-#include <algorithm>
 #include <cinttypes>
 #include <new>
 
@@ -18,7 +17,6 @@ const char kUnsubscribe[] = "video/realtime/unsubscribe";
 const char kStream[] = "video/stream";
 // The short request form of the older Gateways.
 constexpr int kShortFormProtocolLevel = 2;
-constexpr std::size_t kReservedCalls = 4;
 
 }  // namespace
 
@@ -33,25 +31,7 @@ constexpr std::size_t kReservedCalls = 4;
     }                                                                                 \
   } while (0)
 
-// Ends the in-flight mark also when the channel throws, so that a
-// RemoveChannel waiting for it cannot hang.
-class CVideoManager::CallScope {
- public:
-  CallScope(CVideoManager* manager, ICameraChannel* channel)
-      : m_manager(manager), m_channel(channel) {}
-  ~CallScope() {
-    if (m_channel != nullptr) m_manager->EndCall(m_channel);
-  }
-  CallScope(const CallScope&) = delete;
-  CallScope& operator=(const CallScope&) = delete;
-
- private:
-  CVideoManager* m_manager;
-  ICameraChannel* m_channel;
-};
-
 CVideoManager::CVideoManager(CGWClient* client) : m_client(client) {
-  m_calls.reserve(kReservedCalls);
   if (m_client != nullptr) {
     m_client->RegisterReceiver(std::string(kSubscribe) + kUnsubscribe + kStream, this);
   }
@@ -101,7 +81,7 @@ void CVideoManager::RemoveChannel(const ChannelStreamRecord& record) {
   }
   VM_LOG("RemoveChannel", "%s: (ch=%u) (thread should be stopped = %s)", record.channel,
          last ? "yes" : "no");
-  if (removed != nullptr) WaitForCalls(removed);
+  if (removed != nullptr) m_calls.WaitIdle(removed);
 }
 
 void CVideoManager::ProcessServerMessage(ServerMessage& message) {
@@ -131,14 +111,16 @@ void CVideoManager::ProcessVideoStreamResponse(ServerMessage& message) {
 void CVideoManager::SetStatus(std::uint32_t channelNumber, int status) {
   ICameraChannel* channel = BeginCall(channelNumber);
   if (channel == nullptr) return;
-  CallScope scope(this, channel);
+  // Ends the mark also when the channel throws, so that a RemoveChannel
+  // waiting for it cannot hang.
+  CCallTracker::Scope scope(m_calls, channel);
   channel->SetChannelStatus(status);
 }
 
 void CVideoManager::DeliverFrame(std::uint32_t channelNumber, ServerMessage& message) {
   ICameraChannel* channel = BeginCall(channelNumber);
   if (channel == nullptr) return;
-  CallScope scope(this, channel);
+  CCallTracker::Scope scope(m_calls, channel);
   channel->OnFrame(message);
 }
 
@@ -147,34 +129,8 @@ ICameraChannel* CVideoManager::BeginCall(std::uint32_t channelNumber) {
   auto it = m_channels.find(channelNumber);
   if (it == m_channels.end() || it->second.cameraChannel == nullptr) return nullptr;
   ICameraChannel* channel = it->second.cameraChannel;
-  std::lock_guard<std::mutex> lock(m_callMutex);
-  m_calls.push_back(InFlight{channel, std::this_thread::get_id()});
+  m_calls.Enter(channel);
   return channel;
-}
-
-void CVideoManager::EndCall(ICameraChannel* channel) {
-  {
-    std::lock_guard<std::mutex> lock(m_callMutex);
-    const std::thread::id me = std::this_thread::get_id();
-    auto it = std::find_if(m_calls.begin(), m_calls.end(), [&](const InFlight& call) {
-      return call.channel == channel && call.thread == me;
-    });
-    if (it != m_calls.end()) {
-      *it = m_calls.back();
-      m_calls.pop_back();
-    }
-  }
-  m_callEnded.notify_all();
-}
-
-void CVideoManager::WaitForCalls(ICameraChannel* channel) {
-  const std::thread::id me = std::this_thread::get_id();
-  std::unique_lock<std::mutex> lock(m_callMutex);
-  m_callEnded.wait(lock, [&] {
-    return std::none_of(m_calls.begin(), m_calls.end(), [&](const InFlight& call) {
-      return call.channel == channel && call.thread != me;
-    });
-  });
 }
 
 ClientMessage* CVideoManager::BuildRequest(const char* command, const ChannelStreamRecord& record,

@@ -28,12 +28,8 @@
 // the thread's Start/Stop in step when several host threads add and remove.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <map>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 #include "driver/camera_channel.h"
 #include "driver/idriver.h"
@@ -41,6 +37,7 @@
 #include "gateway/message_receiver.h"
 #include "gateway/server_message.h"
 #include "infra/base_thread.h"
+#include "infra/call_tracker.h"
 #include "infra/recursive_lock.h"
 #include "video/channel_stream_record.h"
 
@@ -97,19 +94,9 @@ class CVideoManager : public IMessageReceiver, public CBaseThread {
   void ThreadFunction() override;
 
  private:
-  // One delivery into a channel that is running right now.
-  struct InFlight {
-    ICameraChannel* channel;
-    std::thread::id thread;
-  };
-  class CallScope;
-
   // Looks the channel up under m_lock and, when it is registered, marks a
   // call into it as running on this thread; null when it is not.
   ICameraChannel* BeginCall(std::uint32_t channelNumber);
-  void EndCall(ICameraChannel* channel);
-  // Until no call into channel runs on any thread but this one.
-  void WaitForCalls(ICameraChannel* channel);
   void SetStatus(std::uint32_t channelNumber, int status);
   void DeliverFrame(std::uint32_t channelNumber, ServerMessage& message);
   ClientMessage* BuildRequest(const char* command, const ChannelStreamRecord& record,
@@ -128,12 +115,9 @@ class CVideoManager : public IMessageReceiver, public CBaseThread {
   // Guarded by m_lock.
   std::map<std::uint32_t, ChannelStreamRecord> m_channels;
 
-  // Taken after m_lock when both are held, never the other way round.
-  std::mutex m_callMutex;
-  std::condition_variable m_callEnded;
-  // Guarded by m_callMutex. Room for a few is reserved up front, so a
-  // delivery does not allocate.
-  std::vector<InFlight> m_calls;
+  // Deliveries into channels; its lock is taken after m_lock when both are
+  // held.
+  CCallTracker m_calls;
 };
 
 }  // namespace quorvel

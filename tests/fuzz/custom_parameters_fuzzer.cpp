@@ -16,6 +16,7 @@
 // Close never crash, leak or hang.
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,38 +34,31 @@ class NullSink : public IDebugInfoSink {
   }
 };
 
-class FuzzDeviceParams : public ipc::IDeviceParams {
+bool GoodPid(const std::string& pid) { return !pid.empty() && pid.find(';') == std::string::npos; }
+
+// The host's device description in one object: custom parameters are
+// 1-based, null past the last one.
+class FuzzDeviceSetup : public ipc::IDeviceSetup, ipc::IDeviceParams, ipc::IConnectionParams {
  public:
+  ipc::IDeviceParams* GetDeviceParams() override { return this; }
+  ipc::IConnectionParams* GetConnectionParams() override { return this; }
+  const char* GetCustomParameter(int index) override {
+    if (index < 1 || static_cast<std::size_t>(index) > custom.size()) return nullptr;
+    return custom[static_cast<std::size_t>(index) - 1].c_str();
+  }
   const char* GetModel() override { return "Gateway"; }
   std::uint32_t GetChannelCount() override { return channels; }
   std::uint32_t GetInputCount() override { return inputs; }
   std::uint32_t GetOutputCount() override { return outputs; }
-  std::uint32_t channels = 0;
-  std::uint32_t inputs = 0;
-  std::uint32_t outputs = 0;
-};
-
-class FuzzConnectionParams : public ipc::IConnectionParams {
- public:
   const char* GetAddress() override { return "127.0.0.1"; }
   std::uint16_t GetPort() override { return 1; }
   std::uint32_t GetConnectionValue() override { return 0; }
   const char* GetUserName() override { return "user"; }
   const char* GetPassword() override { return "secret"; }
-};
 
-// The host's device description: custom parameters are 1-based, null past
-// the last one.
-class FuzzDeviceSetup : public ipc::IDeviceSetup {
- public:
-  ipc::IDeviceParams* GetDeviceParams() override { return &device; }
-  ipc::IConnectionParams* GetConnectionParams() override { return &connection; }
-  const char* GetCustomParameter(int index) override {
-    if (index < 1 || static_cast<std::size_t>(index) > custom.size()) return nullptr;
-    return custom[static_cast<std::size_t>(index) - 1].c_str();
-  }
-  FuzzDeviceParams device;
-  FuzzConnectionParams connection;
+  std::uint32_t channels = 0;
+  std::uint32_t inputs = 0;
+  std::uint32_t outputs = 0;
   std::vector<std::string> custom;
 };
 
@@ -74,16 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quorvel::fuzzing::DriverHome();
   quorvel::fuzzing::InputReader input(data, size);
   FuzzDeviceSetup setup;
-  setup.device.channels = input.Byte() % 16;
-  setup.device.inputs = input.Byte() % 8;
-  setup.device.outputs = input.Byte() % 8;
-  const std::string rest = input.Rest();
-  std::size_t start = 0;
-  while (start < rest.size() && setup.custom.size() < 64) {
-    std::size_t end = rest.find('\n', start);
-    if (end == std::string::npos) end = rest.size();
-    setup.custom.push_back(rest.substr(start, end - start));
-    start = end + 1;
+  setup.channels = input.Byte() % 16;
+  setup.inputs = input.Byte() % 8;
+  setup.outputs = input.Byte() % 8;
+  std::istringstream rest(input.Rest());
+  for (std::string line; setup.custom.size() < 64 && std::getline(rest, line);) {
+    setup.custom.push_back(line);
   }
 
   NullSink sink;
@@ -91,22 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   driver.Open(&sink, nullptr, &setup);
 
   const std::vector<quorvel::CameraRecord>& cameras = driver.GetCameraList();
-  FUZZ_CHECK(cameras.size() <= setup.device.channels);
+  FUZZ_CHECK(cameras.size() <= setup.channels);
   for (const quorvel::CameraRecord& camera : cameras) {
-    FUZZ_CHECK(!camera.pid.empty() && camera.pid.find(';') == std::string::npos);
+    FUZZ_CHECK(GoodPid(camera.pid));
     quorvel::CPtzCapabilities reread;
     reread.FromString(camera.ptzCapabilities.ToString());
     FUZZ_CHECK(reread.presetCount == camera.ptzCapabilities.presetCount);
     FUZZ_CHECK(reread.pan == camera.ptzCapabilities.pan);
   }
-  FUZZ_CHECK(driver.GetInputList().size() <= setup.device.inputs);
-  FUZZ_CHECK(driver.GetOutputList().size() <= setup.device.outputs);
-  for (const quorvel::IORecord& record : driver.GetInputList()) {
-    FUZZ_CHECK(!record.pid.empty() && record.pid.find(';') == std::string::npos);
-  }
-  for (const quorvel::IORecord& record : driver.GetOutputList()) {
-    FUZZ_CHECK(!record.pid.empty() && record.pid.find(';') == std::string::npos);
-  }
+  FUZZ_CHECK(driver.GetInputList().size() <= setup.inputs);
+  FUZZ_CHECK(driver.GetOutputList().size() <= setup.outputs);
+  for (const quorvel::IORecord& record : driver.GetInputList()) FUZZ_CHECK(GoodPid(record.pid));
+  for (const quorvel::IORecord& record : driver.GetOutputList()) FUZZ_CHECK(GoodPid(record.pid));
   driver.Close();
   return 0;
 }

@@ -1,11 +1,7 @@
 // Shared pieces of the fuzz harnesses: a broken-invariant check that aborts
-// (so libFuzzer and the replay runner both report it with the input), a
-// private driver home directory, and a small reader that takes an input
-// apart into a few fields.
+// (libFuzzer and the replay runner both report it with the input), a
+// private driver home, and a reader that takes an input apart into fields.
 #pragma once
-
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +9,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "support/temp_home.h"
 
 #define FUZZ_CHECK(cond)                                                              \
   do {                                                                                \
@@ -25,26 +23,11 @@
 namespace quorvel {
 namespace fuzzing {
 
-// A fresh directory for Strevon.xml and Strevon.log, set as STREVON_HOME the
-// first time it is asked for (before any driver thread exists) and removed
-// with its settings file at exit. Returns the directory with a trailing "/".
-inline const std::string& DriverHome() {
-  static const std::string home = [] {
-    char pattern[] = "/tmp/strevon-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-      std::perror("mkdtemp");
-      std::abort();
-    }
-    setenv("STREVON_HOME", pattern, 1);
-    std::atexit([] {
-      const std::string dir = getenv("STREVON_HOME") ? getenv("STREVON_HOME") : "";
-      if (dir.empty()) return;
-      unlink((dir + "/Strevon.xml").c_str());
-      unlink((dir + "/Strevon.log").c_str());
-      rmdir(dir.c_str());
-    });
-    return std::string(pattern) + "/";
-  }();
+// A private driver home (STREVON_HOME) for the whole run, made the first
+// time it is asked for, before any driver thread exists, and removed at exit.
+inline const test_support::TempHome& DriverHome() {
+  static const test_support::TempHome home;
+  FUZZ_CHECK(!home.Path().empty());
   return home;
 }
 
@@ -72,7 +55,6 @@ class InputReader {
     return rest;
   }
 
-  bool AtEnd() const { return m_pos >= m_size; }
 
  private:
   const char* m_data;
@@ -80,9 +62,7 @@ class InputReader {
   std::size_t m_pos = 0;
 };
 
-inline std::vector<char> Bytes(const std::string& text) {
-  return std::vector<char>(text.begin(), text.end());
-}
+inline std::vector<char> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
 }  // namespace fuzzing
 }  // namespace quorvel

@@ -5,15 +5,12 @@ Run from anywhere; the seeds are small, hand-picked shapes of each input
 (normal replies and the edge cases the parsers must survive). Files that
 other runs added to a corpus (regressions) are left alone.
 """
-import os
+import pathlib
 import struct
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-MARKER = struct.pack("<I", 7) + b"Message" + struct.pack("<I", 0)
-
-
-def le32(n):
-    return struct.pack("<I", n)
+HERE = pathlib.Path(__file__).resolve().parent
+le32 = struct.Struct("<I").pack
+MARKER = le32(7) + b"Message" + le32(0)
 
 
 def frame(headers, body=b"", marker=True):
@@ -21,11 +18,10 @@ def frame(headers, body=b"", marker=True):
 
 
 def write(name, seeds):
-    directory = os.path.join(HERE, "corpus", name)
-    os.makedirs(directory, exist_ok=True)
+    directory = HERE / "corpus" / name
+    directory.mkdir(parents=True, exist_ok=True)
     for seed_name, data in seeds.items():
-        with open(os.path.join(directory, seed_name), "wb") as f:
-            f.write(data)
+        (directory / seed_name).write_bytes(data)
 
 
 write("server_message", {

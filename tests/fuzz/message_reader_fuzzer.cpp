@@ -20,16 +20,16 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "gateway/loopback_peer.h"
 #include "gateway/send_receive_base.h"
 #include "gateway/wire_format.h"
+#include "support/loopback_peer.h"
 
 namespace {
 
 using quorvel::CSendReceiveBase;
 using quorvel::ServerMessage;
-using quorvel::testing_support::LoopbackListener;
-using quorvel::testing_support::LoopbackPeer;
+using quorvel::test_support::LoopbackListener;
+using quorvel::test_support::LoopbackPeer;
 
 constexpr int kAcceptTimeoutMs = 5000;
 // Every message takes at least its two length fields.

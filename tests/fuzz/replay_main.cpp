@@ -1,86 +1,63 @@
-// Replay runner for the fuzz harnesses in builds without libFuzzer: feeds
-// every file named on the command line, and every regular file inside every
-// directory named there (sorted by name), to LLVMFuzzerTestOneInput once.
-// A harness that finds a broken invariant aborts; sanitizer reports end the
-// process as they would under libFuzzer. Exit status 1 when an argument
-// cannot be read or no input was found at all, so a lost corpus is noticed.
-#include <dirent.h>
-#include <sys/stat.h>
-
+// Replays corpora through one fuzz harness in builds without libFuzzer:
+//   fuzz_replay NAME PATH...
+// Every file named, and every regular file in every directory named (sorted
+// by name), goes to harness NAME once. A broken invariant aborts and
+// sanitizer reports end the process as they would under libFuzzer. Exit
+// status 1 for an unknown harness, an unreadable input or no input at all,
+// so that a lost corpus is noticed.
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
-extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
-
-namespace {
-
-bool IsDirectory(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool IsRegularFile(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-bool ListDirectory(const std::string& dir, std::vector<std::string>& files) {
-  DIR* handle = opendir(dir.c_str());
-  if (handle == nullptr) return false;
-  std::vector<std::string> found;
-  while (dirent* entry = readdir(handle)) {
-    const std::string path = dir + "/" + entry->d_name;
-    if (entry->d_name[0] != '.' && IsRegularFile(path)) found.push_back(path);
-  }
-  closedir(handle);
-  std::sort(found.begin(), found.end());
-  files.insert(files.end(), found.begin(), found.end());
-  return true;
-}
-
-bool RunFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  // A copy of exactly the file's size, so that ASan sees a read past the end.
-  std::vector<std::uint8_t> input(bytes.begin(), bytes.end());
-  LLVMFuzzerTestOneInput(input.empty() ? nullptr : input.data(), input.size());
-  return true;
-}
-
-}  // namespace
+#define FUZZ_HARNESS(name) extern "C" int Fuzz_##name(const std::uint8_t*, std::size_t);
+#include "fuzz_harnesses.inc"
+#undef FUZZ_HARNESS
 
 int main(int argc, char** argv) {
-  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
-  std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (IsDirectory(arg)) {
-      if (!ListDirectory(arg, files)) {
-        std::fprintf(stderr, "cannot list %s\n", arg.c_str());
-        return 1;
-      }
-    } else {
-      files.push_back(arg);
+  namespace fs = std::filesystem;
+  using Harness = int (*)(const std::uint8_t*, std::size_t);
+  Harness harness = nullptr;
+#define FUZZ_HARNESS(name) \
+  if (argc > 1 && std::strcmp(argv[1], #name) == 0) harness = Fuzz_##name;
+#include "fuzz_harnesses.inc"
+#undef FUZZ_HARNESS
+  if (harness == nullptr) {
+    std::fprintf(stderr, "usage: fuzz_replay HARNESS PATH...\n");
+    return 1;
+  }
+  std::vector<fs::path> files;
+  for (int i = 2; i < argc; ++i) {
+    std::error_code error;
+    if (!fs::is_directory(argv[i], error)) {
+      files.emplace_back(argv[i]);
+      continue;
     }
+    const std::size_t first = files.size();
+    for (const fs::directory_entry& entry : fs::directory_iterator(argv[i], error)) {
+      if (entry.is_regular_file()) files.push_back(entry.path());
+    }
+    std::sort(files.begin() + static_cast<long>(first), files.end());
   }
   if (files.empty()) {
     std::fprintf(stderr, "no inputs to replay\n");
     return 1;
   }
-  for (const std::string& file : files) {
-    if (!RunFile(file)) {
+  for (const fs::path& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
       std::fprintf(stderr, "cannot read %s\n", file.c_str());
       return 1;
     }
+    // Exactly the file's size, so that ASan sees a read past the end.
+    const std::vector<std::uint8_t> input((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
+    harness(input.empty() ? nullptr : input.data(), input.size());
   }
-  std::printf("replayed %zu inputs\n", files.size());
+  std::printf("replayed %zu inputs through %s\n", files.size(), argv[1]);
   return 0;
 }

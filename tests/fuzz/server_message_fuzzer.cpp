@@ -10,6 +10,7 @@
 // IsCommand("") is true; a second Parse gives the same headers; UrlEncode emits
 // only unreserved characters and well-formed percent groups and decodes
 // back to its input.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -26,17 +27,6 @@ using quorvel::ServerMessage;
 using quorvel::fuzzing::Bytes;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-bool IsUnreserved(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '~' ||
-         c == '-' || c == '_' || c == '.';
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;  // lower-case digits are not what the encoder writes
-}
 
 void CheckHeader(const std::string& text) {
   FUZZ_CHECK(text.find(':') == std::string::npos);
@@ -61,18 +51,20 @@ std::size_t CountCandidateLines(const std::string& text) {
 
 void CheckUrlEncode(const std::string& text) {
   const std::string encoded = quorvel::UrlEncode(text);
+  const std::string hex = "0123456789ABCDEF";  // upper case, as the encoder writes
   std::string decoded;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
     const char c = encoded[i];
     if (c == '%') {
       FUZZ_CHECK(i + 2 < encoded.size());
-      const int high = HexValue(encoded[i + 1]);
-      const int low = HexValue(encoded[i + 2]);
-      FUZZ_CHECK(high >= 0 && low >= 0);
+      const std::size_t high = hex.find(encoded[i + 1]);
+      const std::size_t low = hex.find(encoded[i + 2]);
+      FUZZ_CHECK(high != std::string::npos && low != std::string::npos);
       decoded.push_back(static_cast<char>(high * 16 + low));
       i += 2;
     } else {
-      FUZZ_CHECK(IsUnreserved(c));
+      FUZZ_CHECK(std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+                 std::string("~-_.").find(c) != std::string::npos);
       decoded.push_back(c);
     }
   }

@@ -20,74 +20,27 @@
 // untouched or the full set with 255 presets; input and output records
 // have pids; the PTZ channel's preset list and count agree with the names
 // it parsed; nothing crashes or leaks.
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "driver/idriver.h"
 #include "fuzz_support.h"
 #include "gateway/gw_client.h"
 #include "gateway/server_message.h"
-#include "infra/text_helpers.h"
 #include "ptz/gateway_ptz_comm.h"
 #include "session/log_on.h"
 #include "session/profile_reader.h"
+#include "support/fake_driver.h"
 
 namespace {
 
 using quorvel::CameraRecord;
-using quorvel::IORecord;
 using quorvel::ServerMessage;
 using quorvel::fuzzing::Bytes;
 
 const char* const kCommands[] = {"user/authenticate", "user/logon", "user/profile",
                                  "camera/ptz/properties"};
-
-// What a PTZ command channel needs of its driver: the camera list and a
-// log that formats like the real one. No Gateway client: nothing is sent.
-class FuzzDriver : public quorvel::IDriver {
- public:
-  FuzzDriver() {
-    CameraRecord camera;
-    camera.id = 0;
-    camera.pid = "cam-1";
-    camera.ptz = true;
-    camera.ptzCapabilities.pan = true;
-    camera.ptzCapabilities.tilt = true;
-    m_cameras.push_back(camera);
-  }
-  void DebugMessage(int /*level*/, const char* format, ...) override {
-    va_list args;
-    va_start(args, format);
-    const std::string line = quorvel::FormatStringV(format, args);
-    va_end(args);
-    FUZZ_CHECK(line.size() < (1u << 24));
-  }
-  std::string GetDriverName() override { return "Strevon"; }
-  quorvel::DEVICE_INFO* GetDeviceInfo() override { return &m_device; }
-  std::pair<std::uint32_t, std::uint32_t> GetIOCounts() override { return {0, 0}; }
-  quorvel::ipcapture::IFrameAllocator* GetFrameAllocator() override { return nullptr; }
-  std::uint32_t GetVideoStandard() override { return 0; }
-  std::uint32_t GetConnectionValue() override { return 0; }
-  std::uint32_t GetChannelCount() override { return 1; }
-  const std::vector<CameraRecord>& GetCameraList() override { return m_cameras; }
-  const std::vector<IORecord>& GetInputList() override { return m_ios; }
-  const std::vector<IORecord>& GetOutputList() override { return m_ios; }
-  quorvel::CGWClient* GetClient() override { return nullptr; }
-  int GetKalmenoVersion() override { return 3; }
-  std::string GetCustomParameter(std::uint32_t) override { return std::string(); }
-  int GetCustomParameterInt(std::uint32_t) override { return quorvel::kMissingCustomParameter; }
-  bool WouldLog(int) override { return true; }
-
- private:
-  quorvel::DEVICE_INFO m_device;
-  std::vector<CameraRecord> m_cameras;
-  std::vector<IORecord> m_ios;
-};
 
 // A client that was stopped once: every request is refused at once, so
 // ReadProfile sets its profile name and returns without waiting.
@@ -136,8 +89,8 @@ void CheckProfile(const quorvel::CProfileReader& reader) {
       FUZZ_CHECK(!caps.unzoom || caps.zoom);
     }
   }
-  for (const IORecord& record : reader.GetInputs()) FUZZ_CHECK(!record.pid.empty());
-  for (const IORecord& record : reader.GetOutputs()) FUZZ_CHECK(!record.pid.empty());
+  for (const auto& record : reader.GetInputs()) FUZZ_CHECK(!record.pid.empty());
+  for (const auto& record : reader.GetOutputs()) FUZZ_CHECK(!record.pid.empty());
 }
 
 }  // namespace
@@ -173,8 +126,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   reader.ProcessServerMessage(message);
   CheckProfile(reader);
 
-  // The PTZ channel's view of the same properties reply.
-  FuzzDriver driver;
+  // The PTZ channel's view of the same properties reply. Its driver has the
+  // PTZ camera and a log that formats like the real one; no Gateway client.
+  quorvel::test_support::FakeDriver driver;
+  driver.cameras.resize(1);
+  driver.cameras[0].pid = "cam-1";
+  driver.cameras[0].ptz = true;
+  driver.cameras[0].ptzCapabilities.pan = driver.cameras[0].ptzCapabilities.tilt = true;
   quorvel::CGatewayPTZComm comm(&driver, 0);
   comm.ProcessServerMessage(message);
   std::vector<quorvel::PresetEntry> presets;

@@ -10,7 +10,6 @@
 // changed between two reads of the same file).
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "fuzz_support.h"
@@ -18,14 +17,6 @@
 #include "infra/xml_parser.h"
 
 namespace {
-
-void WriteSettings(const std::uint8_t* data, std::size_t size) {
-  const std::string path = quorvel::fuzzing::DriverHome() + "Strevon.xml";
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  FUZZ_CHECK(file != nullptr);
-  if (size > 0) FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
-  FUZZ_CHECK(std::fclose(file) == 0);
-}
 
 bool Same(const quorvel::GatewaySettings& a, const quorvel::GatewaySettings& b) {
   return a.profile == b.profile && a.resolutions == b.resolutions && a.logLevel == b.logLevel &&
@@ -49,7 +40,8 @@ void CheckDevice(const quorvel::DEVICE_INFO& device, bool loads) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  WriteSettings(data, size);
+  quorvel::fuzzing::DriverHome().Write(
+      size == 0 ? std::string() : std::string(reinterpret_cast<const char*>(data), size));
   quorvel::CXMLParser probe;
   const bool loads = probe.LoadFile();
   probe.Close();

@@ -2,64 +2,54 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "infra/event.h"
+#include "support/wait.h"
 
 namespace quorvel {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-TEST(ReplyWaitTest, OutcomesWithAndWithoutAbort) {
+// How a request's wait for its reply ends: the reply, the time-out, or the
+// driver closing (the abort event), set before or during the wait.
+TEST(ReplyWaitTest, OutcomesOfTheWaitForAReply) {
+  enum Set { kNothing, kReply, kAbort, kBoth };
   struct Case {
     const char* label;
-    bool replySet;
     bool useAbort;
-    bool abortSet;
+    Set before, during;  // during: from another thread once the wait runs
+    std::uint32_t timeoutMs;
     ReplyWait expected;
   };
   const Case cases[] = {
-      {"reply already there, no abort", true, false, false, ReplyWait::kReplied},
-      {"reply already there wins over a set abort", true, true, true, ReplyWait::kReplied},
-      {"no reply, no abort", false, false, false, ReplyWait::kTimedOut},
-      {"no reply, abort not set", false, true, false, ReplyWait::kTimedOut},
-      {"no reply, abort set", false, true, true, ReplyWait::kAborted},
+      {"reply there, no abort", false, kReply, kNothing, 150, ReplyWait::kReplied},
+      {"reply there wins over a set abort", true, kBoth, kNothing, 150, ReplyWait::kReplied},
+      {"no reply, no abort", false, kNothing, kNothing, 150, ReplyWait::kTimedOut},
+      {"abort set before", true, kAbort, kNothing, 10000, ReplyWait::kAborted},
+      {"close during the wait", true, kNothing, kAbort, 10000, ReplyWait::kAborted},
+      {"reply during the wait", true, kNothing, kReply, 10000, ReplyWait::kReplied},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    CManualEvent reply;
-    CManualEvent abort;
-    if (c.replySet) reply.Set();
-    if (c.abortSet) abort.Set();
-    const auto start = Clock::now();
-    EXPECT_EQ(WaitForReply(reply, 150, c.useAbort ? &abort : nullptr), c.expected);
-    const long long elapsed = MsSince(start);
-    if (c.expected == ReplyWait::kTimedOut) {
-      EXPECT_GE(elapsed, 140);
-    } else {
-      EXPECT_LT(elapsed, 100);
-    }
-    EXPECT_LT(elapsed, 2000);
+    CManualEvent reply, abort;
+    if (c.before == kReply || c.before == kBoth) reply.Set();
+    if (c.before == kAbort || c.before == kBoth) abort.Set();
+    std::atomic<bool> waiting{false};
+    std::thread other([&] {
+      if (c.during == kNothing) return;
+      ASSERT_TRUE(test_support::WaitUntil([&] { return waiting.load(); }));
+      (c.during == kReply ? reply : abort).Set();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    waiting = true;
+    EXPECT_EQ(WaitForReply(reply, c.timeoutMs, c.useAbort ? &abort : nullptr), c.expected);
+    const long long elapsed = test_support::ElapsedMs(start);
+    other.join();
+    EXPECT_GE(elapsed, c.expected == ReplyWait::kTimedOut ? 140 : 0);
+    EXPECT_LT(elapsed, 5000);
   }
-}
-
-TEST(ReplyWaitTest, AbortSignalledDuringTheWaitEndsItEarly) {
-  CManualEvent reply;
-  CManualEvent abort;
-  std::thread closer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    abort.Set();
-  });
-  const auto start = Clock::now();
-  EXPECT_EQ(WaitForReply(reply, 10000, &abort), ReplyWait::kAborted);
-  EXPECT_LT(MsSince(start), 5000);
-  closer.join();
 }
 
 }  // namespace

@@ -433,6 +433,7 @@ std::optional<RequestRecord> GatewaySimulator::WaitForRequest(
 }
 
 std::uint64_t GatewaySimulator::ConnectionsAccepted() const { return impl_->context.ConnectionsAccepted(); }
+std::vector<std::string> GatewaySimulator::DigestKeysSent() const { return impl_->context.DigestKeys(); }
 std::size_t GatewaySimulator::ActiveConnections() const { return impl_->context.ActiveConnections(); }
 
 std::vector<std::uint64_t> GatewaySimulator::ConnectionIds() const {

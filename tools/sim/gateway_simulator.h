@@ -110,6 +110,8 @@ class GatewaySimulator {
   bool WaitForFrames(std::uint32_t cid, std::uint64_t count, Millis timeout) const;
   bool WaitForConnectionsAccepted(std::uint64_t count, Millis timeout) const;
   bool WaitForActiveConnections(std::size_t count, Millis timeout) const;
+  // Every "DigestKey" sent in answer to "user/authenticate", in order.
+  std::vector<std::string> DigestKeysSent() const;
 
  private:
   class Impl;

@@ -414,6 +414,7 @@ void SimConnection::Dispatch(const ParsedRequest& request) {
 
 void SimConnection::HandleAuthenticate(const ParsedRequest& request) {
   digest_key_ = MakeDigestKey();
+  context_->NoteDigestKey(digest_key_);
   HeaderList headers = {{"Response", request.command}, {"DigestKey", digest_key_}};
   if (!context_->Level2()) {
     headers.emplace_back("Server", scenario_->server_name + " / Kalmeno " + scenario_->kalmeno_version);

@@ -189,6 +189,16 @@ std::uint64_t SimContext::TotalFrames() const {
   return total_frames_;
 }
 
+void SimContext::NoteDigestKey(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mu_);
+  digest_keys_.push_back(key);
+}
+
+std::vector<std::string> SimContext::DigestKeys() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return digest_keys_;
+}
+
 std::uint64_t SimContext::ConnectionsAccepted() const {
   std::lock_guard<std::mutex> lock(mu_);
   return accepted_;

@@ -64,6 +64,10 @@ class SimContext {
   bool WaitForAccepted(std::uint64_t count, std::chrono::milliseconds timeout) const;
   bool WaitForActive(std::size_t count, std::chrono::milliseconds timeout) const;
 
+  // Every digest key handed out, so a test can check that none is logged.
+  void NoteDigestKey(const std::string& key);
+  std::vector<std::string> DigestKeys() const;
+
  private:
   mutable std::mutex mu_;
   mutable std::condition_variable changed_;
@@ -79,6 +83,7 @@ class SimContext {
   std::uint64_t total_frames_ = 0;
   std::uint64_t accepted_ = 0;
   std::size_t active_ = 0;
+  std::vector<std::string> digest_keys_;
 };
 
 }  // namespace sim

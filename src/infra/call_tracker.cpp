@@ -1,0 +1,37 @@
+#include "infra/call_tracker.h"
+
+#include <algorithm>
+
+namespace quorvel {
+
+CCallTracker::CCallTracker(std::size_t reserved) { m_calls.reserve(reserved); }
+
+void CCallTracker::Enter(const void* key) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_calls.push_back(Call{key, std::this_thread::get_id()});
+}
+
+void CCallTracker::Leave(const void* key) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::thread::id me = std::this_thread::get_id();
+    auto it = std::find_if(m_calls.begin(), m_calls.end(),
+                           [&](const Call& call) { return call.key == key && call.thread == me; });
+    if (it != m_calls.end()) {
+      *it = m_calls.back();
+      m_calls.pop_back();
+    }
+  }
+  m_callEnded.notify_all();
+}
+
+void CCallTracker::WaitIdle(const void* key) {
+  const std::thread::id me = std::this_thread::get_id();
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_callEnded.wait(lock, [&] {
+    return std::none_of(m_calls.begin(), m_calls.end(),
+                        [&](const Call& call) { return call.key == key && call.thread != me; });
+  });
+}
+
+}  // namespace quorvel

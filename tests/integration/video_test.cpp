@@ -1,0 +1,244 @@
+// Live video through the real library: the subscription on the wire in both
+// request forms and both frame kinds, frames delivered byte-exact, the channel status the host
+// reads, the dome takeover, stopping a channel (also from inside its own
+// frame callback) and the stall restart.
+#include <cstdlib>
+#include <future>
+#include <regex>
+
+#include "integration_fixture.h"
+
+namespace strevon {
+namespace integration {
+namespace {
+
+using VideoTest = IntegrationFixture;
+
+TEST_F(VideoTest, SubscribesWithEveryParameterAndDeliversIntactFrames) {
+  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras()));
+  const auto before = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                     std::chrono::system_clock::now().time_since_epoch())
+                                                     .count());
+  for (std::uint32_t ch = 0; ch < 2; ++ch) {
+    checkers[ch].Attach(handlers[ch]);
+    ASSERT_TRUE(Start(ch));
+  }
+  for (std::uint32_t ch = 0; ch < 2; ++ch) {
+    SCOPED_TRACE(ch);
+    const auto request = WaitForChannelRequest("video/realtime/subscribe", ch);
+    ASSERT_TRUE(request.has_value());
+    const std::string id = std::to_string(ch);
+    const std::regex form("video/realtime/subscribe\\?gid=" + id + "&cid=" + id + "&pid=cam-" +
+                          std::to_string(ch + 1) +
+                          "&format=JPEG&type=FullRate&width=704&height=576&starttime=([0-9]+)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(request->raw_text, match, form)) << request->raw_text;
+    EXPECT_GE(std::stoull(match[1]), before);
+    EXPECT_LE(std::stoull(match[1]), before + 10000);
+    ASSERT_TRUE(handlers[ch].WaitForFrames(10, 10s));
+    EXPECT_EQ(checkers[ch].Bad(), 0u) << checkers[ch].FirstProblem();
+    EXPECT_EQ(Status(ch), 0);
+  }
+  EXPECT_TRUE(capture->StopChannel(0));
+  EXPECT_TRUE(capture->StopChannel(1));
+  CloseAndCheck();
+}
+
+// The request form follows the Gateway's level, the frame kind the
+// connection value; every byte arrives either way. The channel is started
+// right after Open, before the log-on, and subscribed once connected.
+TEST_F(VideoTest, EachRequestFormAndFrameKindArrivesByteExactOnAChannelStartedRightAfterOpen) {
+  const struct {
+    const char* name;
+    bool level2, fourccAsText;
+    std::uint32_t connectionValue, fourcc, size;
+    const char* subscribe;  // a pattern
+    const char* unsubscribe;
+  } cases[] = {
+      {"level 2: short form, Width and Height headers", true, false, 1, kFourccJpeg, 20000,
+       "video/realtime/subscribe\\?gid=1&cid=cam-2%3A1&format=JPEG&width=704&height=576&starttime=[0-9]+",
+       "video/realtime/unsubscribe?gid=1&cid=cam-2%3A1"},
+      {"native frames", false, false, 0, kFourccH264, 12000, ".*&format=Native&.*",
+       "video/realtime/unsubscribe?gid=1&cid=1&pid=cam-2"},
+      // A "Fourcc" header that is not a decimal number gives fourcc 0.
+      {"fourcc as text", false, true, 1, 0, 20000, ".*&format=JPEG&.*",
+       "video/realtime/unsubscribe?gid=1&cid=1&pid=cam-2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FrameChecker checker(1);
+    DriverGuard guard{this};
+    sim::Scenario s = TwoCameras(c.level2);
+    s.video.fourcc_as_text = c.fourccAsText;
+    ASSERT_NO_FATAL_FAILURE(Open(s, "", false, [&](host::DeviceConfig& d) { d.connectionValue = c.connectionValue; }));
+    checker.ExpectFourcc(c.fourcc);
+    checker.Attach(handlers[1]);
+    ASSERT_TRUE(Start(1));
+    const auto request = WaitForChannelRequest("video/realtime/subscribe", 1);
+    ASSERT_TRUE(request.has_value());
+    EXPECT_TRUE(std::regex_match(request->raw_text, std::regex(c.subscribe))) << request->raw_text;
+    ASSERT_TRUE(handlers[1].WaitForFrames(handlers[1].FrameCount() + 10, 10s));
+    EXPECT_EQ(checker.Bad(), 0u) << checker.FirstProblem();
+    EXPECT_EQ(handlers[1].LastInfo().dataSize, c.size);
+    EXPECT_TRUE(capture->StopChannel(1));
+    const auto stop = WaitForChannelRequest("video/realtime/unsubscribe", 1);
+    ASSERT_TRUE(stop.has_value());
+    EXPECT_EQ(stop->raw_text, c.unsubscribe);
+  }
+}
+
+TEST_F(VideoTest, StatusFollowsTheStreamAndSignalLossReachesTheHost) {
+  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras()));
+  EXPECT_EQ(Status(0), -1);
+  ASSERT_TRUE(Start(0));
+  ASSERT_TRUE(Start(1));
+  ASSERT_TRUE(handlers[0].WaitForFrames(1, 10s));
+  ASSERT_TRUE(handlers[1].WaitForFrames(1, 10s));
+  EXPECT_EQ(Status(0), 0);
+  EXPECT_EQ(Status(1), 0);
+
+  simulator->SetStreamStatus(1, "NoSignal");
+  ASSERT_TRUE(handlers[1].WaitForSignalLost(1, 10s));
+  EXPECT_EQ(Status(1), 2);
+  // Any other status word makes the channel offline (2 too), no signal loss.
+  simulator->SetStreamStatus(0, "CameraUnavailable");
+  ASSERT_TRUE(WaitUntil([&] { return Status(0) == 2; }));
+  EXPECT_EQ(handlers[0].SignalLostCount(), 0u);
+
+  simulator->SetStreamStatus(1, "");
+  ASSERT_TRUE(handlers[1].WaitForFrames(handlers[1].FrameCount() + 1, 10s));
+  EXPECT_EQ(Status(1), 0);
+  EXPECT_EQ(handlers[1].SignalLostCount(), 1u);
+}
+
+TEST_F(VideoTest, DomeIsTakenOverOncePerStartAndAfterAParameterChange) {
+  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras()));
+  ASSERT_TRUE(Start(0));
+  ASSERT_TRUE(Start(1));
+  ASSERT_TRUE(handlers[0].WaitForFrames(5, 10s));
+  ASSERT_TRUE(handlers[1].WaitForFrames(5, 10s));
+  const auto takeovers = [&] { return simulator->CountRequests("camera/ptz/takeover"); };
+  EXPECT_EQ(simulator->WaitForRequest("camera/ptz/takeover")->Param("pid"), "cam-2");
+  EXPECT_EQ(takeovers(), 1u);
+
+  const std::uint64_t mark = Mark();
+  host::ChannelSize smaller(352, 288);
+  EXPECT_TRUE(capture->ChangeChannelParameters(1, &smaller, 9));
+  const auto stop = WaitForChannelRequest("video/realtime/unsubscribe", 1, mark);
+  const auto start = WaitForChannelRequest("video/realtime/subscribe", 1, mark);
+  ASSERT_TRUE(stop.has_value());
+  ASSERT_TRUE(start.has_value());
+  EXPECT_LT(stop->index, start->index);
+  EXPECT_EQ(start->Param("width"), "352");
+  EXPECT_EQ(start->Param("height"), "288");
+  ASSERT_TRUE(WaitUntil([&] { return takeovers() == 2; }));
+  ASSERT_TRUE(handlers[1].WaitForFrames(handlers[1].FrameCount() + 3, 10s));
+  EXPECT_EQ(takeovers(), 2u);
+
+  ASSERT_TRUE(Start(1));  // a fresh start takes the dome over again
+  ASSERT_TRUE(WaitUntil([&] { return takeovers() == 3; }));
+  EXPECT_TRUE(capture->StopChannel(0));
+  EXPECT_FALSE(capture->ChangeChannelParameters(0, &smaller, 9));  // nothing runs there
+}
+
+TEST_F(VideoTest, StopChannelWaitsForTheRunningCallbackAndSilencesTheChannel) {
+  std::atomic<bool> inside{false};
+  std::promise<void> entered;
+  std::atomic<bool> first{true};
+  DriverGuard guard{this};
+  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras()));
+  ASSERT_TRUE(Start(0));
+  const std::uint64_t mark = Mark();
+  handlers[1].SetHook([&](quorvel::ipcapture::ICaptureFrame*, const host::FrameInfo&) {
+    if (!first.exchange(false)) return true;
+    inside = true;
+    entered.set_value();
+    // Stays in the callback until StopChannel has sent the unsubscribe, so
+    // that it is certainly running when StopChannel gets to wait for it.
+    simulator->WaitForRequest("video/realtime/unsubscribe", nullptr, 5s, mark);
+    inside = false;
+    return true;
+  });
+  ASSERT_TRUE(Start(1));
+  ASSERT_EQ(entered.get_future().wait_for(10s), std::future_status::ready);
+
+  EXPECT_TRUE(capture->StopChannel(1));
+  EXPECT_FALSE(inside.load()) << "StopChannel returned while the callback ran";
+  const std::uint64_t frames = handlers[1].FrameCount();
+  const auto stop = WaitForChannelRequest("video/realtime/unsubscribe", 1, mark);
+  ASSERT_TRUE(stop.has_value());
+  EXPECT_EQ(stop->raw_text, "video/realtime/unsubscribe?gid=1&cid=1&pid=cam-2");
+  EXPECT_FALSE(capture->StopChannel(1));
+  EXPECT_EQ(Status(1), -1);
+  // Channel 0 streams on; channel 1 hears nothing more.
+  ASSERT_TRUE(handlers[0].WaitForFrames(handlers[0].FrameCount() + 10, 10s));
+  EXPECT_EQ(handlers[1].FrameCount(), frames) << "a frame after StopChannel";
+  EXPECT_TRUE(capture->StopChannel(0));
+  CloseAndCheck();
+}
+
+TEST_F(VideoTest, HostStopsTheChannelFromInsideItsFrameCallback) {
+  std::promise<bool> result;
+  int calls = 0;  // receiver thread only
+  DriverGuard guard{this};
+  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras()));
+  ASSERT_TRUE(Start(0));
+  handlers[1].SetHook([&](quorvel::ipcapture::ICaptureFrame*, const host::FrameInfo&) {
+    if (++calls == 3) result.set_value(capture->StopChannel(1));
+    return true;
+  });
+  const std::uint64_t mark = Mark();
+  ASSERT_TRUE(Start(1));
+  auto stoppedInside = result.get_future();
+  ASSERT_EQ(stoppedInside.wait_for(10s), std::future_status::ready) << "StopChannel did not return";
+  EXPECT_TRUE(stoppedInside.get());
+  ASSERT_TRUE(WaitForChannelRequest("video/realtime/unsubscribe", 1, mark).has_value());
+  ASSERT_TRUE(handlers[0].WaitForFrames(handlers[0].FrameCount() + 10, 10s));
+  EXPECT_EQ(handlers[1].FrameCount(), 3u) << "a frame after StopChannel";
+  ASSERT_TRUE(Start(1));  // and it can be started again
+  ASSERT_TRUE(handlers[1].WaitForFrames(5, 10s));
+  EXPECT_TRUE(capture->StopChannel(1));
+  EXPECT_TRUE(capture->StopChannel(0));
+  CloseAndCheck();
+}
+
+// A full-rate stream without frames for the stall time is subscribed again
+// by the next restart pass; a silent motion-only stream is left alone.
+TEST_F(VideoTest, StalledFullRateStreamIsSubscribedAgainMotionOnlyIsLeftAlone) {
+  const char* configured = std::getenv("STREVON_STALL_MS");
+  const int stallMs = configured != nullptr ? std::atoi(configured) : 10000;
+  const int passMs = stallMs * 2 / 5;
+  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras(), kMotionOnChannelOne));
+  ASSERT_TRUE(Start(0));
+  ASSERT_TRUE(Start(1));
+  EXPECT_EQ(WaitForChannelRequest("video/realtime/subscribe", 0)->Param("type"), "FullRate");
+  EXPECT_EQ(WaitForChannelRequest("video/realtime/subscribe", 1)->Param("type"), "MotionOnly");
+  ASSERT_TRUE(handlers[0].WaitForFrames(3, 10s));
+  ASSERT_TRUE(handlers[1].WaitForFrames(1, 10s));
+
+  const std::uint64_t mark = Mark();
+  simulator->SetStalled(0, true);
+  simulator->SetStalled(1, true);
+  const auto stalledAt = std::chrono::steady_clock::now();
+  const auto stop = WaitForChannelRequest("video/realtime/unsubscribe", 0, mark);
+  ASSERT_TRUE(stop.has_value());
+  const long long elapsed = quorvel::test_support::ElapsedMs(stalledAt);
+  EXPECT_GE(elapsed, stallMs - 200);          // counted from the last frame
+  EXPECT_LE(elapsed, stallMs + passMs + 2000);  // by the next pass, with slack
+  const auto start = WaitForChannelRequest("video/realtime/subscribe", 0, stop->index);
+  ASSERT_TRUE(start.has_value());
+  EXPECT_EQ(start->index, stop->index + 1);
+  EXPECT_EQ(start->Param("pid"), "cam-1");
+  EXPECT_EQ(Status(0), 2);
+
+  simulator->SetStalled(0, false);
+  ASSERT_TRUE(handlers[0].WaitForFrames(handlers[0].FrameCount() + 3, 10s));
+  EXPECT_EQ(Status(0), 0);
+  EXPECT_EQ(CountChannelRequests("video/realtime/unsubscribe", 1, mark), 0u);
+  EXPECT_EQ(CountChannelRequests("video/realtime/subscribe", 1, mark), 0u);
+  EXPECT_EQ(Status(1), 0);
+}
+
+}  // namespace
+}  // namespace integration
+}  // namespace strevon
