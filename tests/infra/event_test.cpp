@@ -9,161 +9,87 @@
 #include <vector>
 
 #include "infra/platform/waitable_event.h"
-#include "infra/test_support.h"
+#include "support/wait.h"
 
 namespace quorvel {
 namespace {
 
-using testing_support::ElapsedMs;
-using testing_support::WaitUntil;
-using Clock = std::chrono::steady_clock;
+using namespace test_support;
 
-TEST(EventTest, AutoResetIsConsumedByOneWaitManualStaysSet) {
-  struct Case {
-    const char* name;
-    bool manualReset;
-    bool secondWaitSucceeds;
-  };
-  const Case cases[] = {{"auto reset", false, false}, {"manual reset", true, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CEvent event(c.manualReset);
+// A Set that comes before a waiter blocks is consumed the same way, so the
+// counts hold whatever the order.
+TEST(EventTest, AutoResetSetReleasesExactlyOneWaitManualReleasesAllAndStaysSet) {
+  for (bool manual : {false, true}) {
+    SCOPED_TRACE(manual ? "manual reset" : "auto reset");
+    CEvent event(manual);
     ASSERT_TRUE(event.IsValid());
     EXPECT_FALSE(event.Wait(0)) << "created unsignalled";
-    EXPECT_TRUE(event.Set());
-    EXPECT_TRUE(event.Wait(0));
-    EXPECT_EQ(c.secondWaitSucceeds, event.Wait(0));
-    EXPECT_TRUE(event.Set());
+    EXPECT_TRUE(event.Set() && event.Wait(0));
+    EXPECT_EQ(manual, event.Wait(0));
     EXPECT_TRUE(event.Reset());
     EXPECT_FALSE(event.Wait(0)) << "Reset clears a pending signal";
+
+    std::atomic<int> released{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 3; ++i) waiters.emplace_back([&] { released += event.Wait(20000) ? 1 : 0; });
+    event.Set();
+    ASSERT_TRUE(WaitUntil([&] { return released.load() == (manual ? 3 : 1); }, 5000));
+    if (!manual) {
+      EXPECT_FALSE(WaitUntil([&] { return released.load() > 1; }, 200))
+          << "a single Set released more than one waiter";
+      EXPECT_TRUE(event.Set() && event.Set());
+      ASSERT_TRUE(WaitUntil([&] { return released.load() == 3; }, 5000));
+    }
+    for (std::thread& t : waiters) t.join();
+    EXPECT_EQ(manual, event.Wait(0)) << "auto reset: every Set went to a waiter";
   }
 }
 
-TEST(EventTest, OneSetOfAutoResetReleasesExactlyOneWaiter) {
-  CEvent event(false);
-  std::atomic<int> released{0};
-  std::vector<std::thread> waiters;
-  for (int i = 0; i < 3; ++i) {
-    waiters.emplace_back([&]() {
-      if (event.Wait(20000)) ++released;
-    });
+TEST(EventTest, WaitsEndAfterTheirTimeout) {
+  platform::WaitableEvent first(false), second(true);
+  for (bool either : {false, true}) {
+    SCOPED_TRACE(either ? "either of two" : "one event");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(-1, either ? platform::WaitableEvent::WaitForEither(first, second, 100)
+                         : (first.Wait(100) ? 0 : -1));
+    EXPECT_GE(ElapsedMs(start), 100);
+    EXPECT_LT(ElapsedMs(start), 2100);
   }
-  // Give every waiter the chance to block first; a Set that came before a
-  // waiter blocked would be consumed the same way, so the count holds either way.
-  event.Set();
-  ASSERT_TRUE(WaitUntil([&] { return released.load() == 1; }, 5000));
-  EXPECT_FALSE(WaitUntil([&] { return released.load() > 1; }, 200))
-      << "a single Set released more than one waiter";
-  event.Set();
-  event.Set();
-  ASSERT_TRUE(WaitUntil([&] { return released.load() == 3; }, 5000));
-  for (std::thread& t : waiters) t.join();
-  EXPECT_FALSE(event.Wait(0)) << "each Set went to a waiter, none is left pending";
 }
 
-TEST(EventTest, ManualSetReleasesEveryWaiter) {
-  CManualEvent event;
-  std::atomic<int> released{0};
-  std::vector<std::thread> waiters;
-  for (int i = 0; i < 4; ++i) {
-    waiters.emplace_back([&]() {
-      if (event.Wait(kInfinite)) ++released;
-    });
-  }
-  event.Set();
-  for (std::thread& t : waiters) t.join();
-  EXPECT_EQ(4, released.load());
-  EXPECT_TRUE(event.Wait(0));
-}
-
-TEST(EventTest, WaitTimesOutAfterItsTimeout) {
-  CEvent event(false);
-  const auto start = Clock::now();
-  EXPECT_FALSE(event.Wait(100));
-  const long long elapsed = ElapsedMs(start);
-  EXPECT_GE(elapsed, 100);
-  EXPECT_LT(elapsed, 2100);
-}
-
-TEST(EventTest, WaitForEitherReportsWhichFired) {
-  struct Case {
-    const char* name;
-    bool setFirst;
-    bool setSecond;
-    int expected;
-  };
+TEST(EventTest, WaitForEitherReportsWhichFiredAndConsumesOnlyThat) {
+  struct Case { const char* name; bool setFirst, setSecond, secondFromThread, nullSecond;
+                int expected; bool firstLeft, secondLeft; };
   const Case cases[] = {
-      {"first only", true, false, 0},
-      {"second only", false, true, 1},
-      {"both: the first wins", true, true, 0},
+      {"first only", true, false, false, false, 0, false, false},
+      {"second only", false, true, false, false, 1, false, false},
+      {"both: the first wins, the second keeps its signal", true, true, false, false, 0, false, true},
+      {"set from another thread, before or during the wait", false, true, true, false, 1, false, false},
+      {"null argument consumes nothing", true, false, false, true, -1, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CManualEvent stop;
-    CEvent item(false);
-    if (c.setFirst) stop.Set();
-    if (c.setSecond) item.Set();
-    CEvent* events[2] = {&stop, &item};
+    CEvent first(false), second(false);
+    if (c.setFirst) first.Set();
+    if (c.setSecond && !c.secondFromThread) second.Set();
+    std::thread setter([&] { if (c.secondFromThread) second.Set(); });
+    CEvent* events[2] = {&first, c.nullSecond ? nullptr : &second};
     EXPECT_EQ(c.expected, CEvent::WaitForEither(events));
+    setter.join();
+    EXPECT_EQ(c.firstLeft, first.Wait(0));
+    EXPECT_EQ(c.secondLeft, second.Wait(0));
   }
-}
-
-TEST(EventTest, WaitForEitherConsumesOnlyTheAutoResetSignalItReports) {
-  CEvent first(false);
-  CEvent second(false);
-  first.Set();
-  second.Set();
-  CEvent* events[2] = {&first, &second};
-  EXPECT_EQ(0, CEvent::WaitForEither(events));
-  EXPECT_FALSE(first.Wait(0));
-  EXPECT_TRUE(second.Wait(0)) << "the unreported event keeps its signal";
-}
-
-TEST(EventTest, WaitForEitherWakesForASetFromAnotherThread) {
-  CManualEvent stop;
-  CEvent item(false);
-  CEvent* events[2] = {&stop, &item};
-  std::thread setter([&]() { item.Set(); });
-  // The set may come before or during the wait; both must report index 1.
-  const int fired = CEvent::WaitForEither(events);
-  setter.join();
-  EXPECT_EQ(1, fired);
-  EXPECT_FALSE(item.Wait(0));
-}
-
-TEST(EventTest, WaitForEitherTimesOutAfterOneSecond) {
-  CManualEvent stop;
-  CEvent item(false);
-  CEvent* events[2] = {&stop, &item};
-  const auto start = Clock::now();
-  EXPECT_EQ(-1, CEvent::WaitForEither(events));
-  const long long elapsed = ElapsedMs(start);
-  EXPECT_GE(elapsed, 1000);
-  EXPECT_LT(elapsed, 3000);
-}
-
-TEST(EventTest, WaitForEitherRejectsNullArguments) {
-  CEvent event(false);
-  event.Set();
-  CEvent* missingSecond[2] = {&event, nullptr};
   EXPECT_EQ(-1, CEvent::WaitForEither(nullptr));
-  EXPECT_EQ(-1, CEvent::WaitForEither(missingSecond));
-  EXPECT_TRUE(event.Wait(0)) << "a rejected wait consumes nothing";
 }
 
 // Every Set of an auto-reset event must reach exactly one waiter, also when
 // a two-event wait times out at the moment the Set arrives and a single
 // waiter competes for the same event.
 TEST(WaitableEventTest, NoSignalIsLostOrTakenTwiceUnderRacingTimeouts) {
-  platform::WaitableEvent a(false);
-  platform::WaitableEvent b(false);
-  platform::WaitableEvent ack(false);
+  platform::WaitableEvent a(false), b(false), ack(false);
   std::atomic<bool> done{false};
-  std::atomic<int> takenByEither{0};
-  std::atomic<int> takenByEitherFromA{0};
-  std::atomic<int> takenBySingle{0};
-
-  std::thread either([&]() {
+  std::atomic<int> takenByEither{0}, takenByEitherFromA{0}, takenBySingle{0};
+  std::thread either([&] {
     while (!done.load()) {
       const int fired = platform::WaitableEvent::WaitForEither(a, b, 1);
       if (fired < 0) continue;
@@ -172,14 +98,13 @@ TEST(WaitableEventTest, NoSignalIsLostOrTakenTwiceUnderRacingTimeouts) {
       ack.Set();
     }
   });
-  std::thread single([&]() {
+  std::thread single([&] {
     while (!done.load()) {
       if (!b.Wait(1)) continue;
       ++takenBySingle;
       ack.Set();
     }
   });
-
   constexpr int kRounds = 2000;
   int setsOfA = 0;
   std::mt19937 random(12345);
@@ -196,7 +121,6 @@ TEST(WaitableEventTest, NoSignalIsLostOrTakenTwiceUnderRacingTimeouts) {
   done.store(true);
   either.join();
   single.join();
-
   ASSERT_FALSE(lost) << "a Set reached no waiter";
   EXPECT_EQ(kRounds, takenByEither.load() + takenBySingle.load());
   EXPECT_EQ(setsOfA, takenByEitherFromA.load());

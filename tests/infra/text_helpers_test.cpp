@@ -10,184 +10,74 @@
 namespace quorvel {
 namespace {
 
-using Pieces = std::vector<std::string>;
-using Resolution = std::pair<std::uint32_t, std::uint32_t>;
+TEST(FormatStringTest, NullFormatGivesEmptyText) { EXPECT_EQ("", FormatStringV(nullptr, nullptr)); }
 
-TEST(FormatStringTest, FormatsAddressAndPort) {
-  EXPECT_EQ(FormatString("%s:%u", "10.0.0.7", 4000u), "10.0.0.7:4000");
-}
-
-TEST(FormatStringTest, HandlesTextsLongerThanAnyFixedBuffer) {
-  const std::string longText(5000, 'q');
-  const std::string formatted = FormatString("[%s]", longText.c_str());
-  ASSERT_EQ(formatted.size(), longText.size() + 2);
-  EXPECT_EQ(formatted, "[" + longText + "]");
-}
-
-TEST(FormatStringTest, EmptyResultAndNullFormat) {
-  EXPECT_EQ(FormatString("%s", ""), "");
-  EXPECT_EQ(FormatStringV(nullptr, nullptr), "");
-}
-
-TEST(ParseIntTest, AcceptsOnlySignAndDigits) {
-  struct Case {
-    const char* text;
-    bool ok;
-    int value;
-  };
+TEST(ParseIntTest, AcceptsOnlyOneSignAndDigits) {
+  struct Case { const char* text; bool ok; int value; };
   const Case cases[] = {
-      {"12", true, 12},   {"-7", true, -7},  {"+5", true, 5},     {"0", true, 0},
-      {"007", true, 7},   {"-0", true, 0},   {"+", false, 0},     {"-", false, 0},
-      {"", false, 0},     {" 3", false, 0},  {"3 ", false, 0},    {"3a", false, 0},
-      {"+-3", false, 0},  {"--3", false, 0}, {"3.0", false, 0},   {"0x10", false, 0},
-      {"2147483647", true, INT_MAX},          {"-2147483648", true, INT_MIN},
+      {"-7", true, -7},  {"+5", true, 5},    {"007", true, 7},   {"-0", true, 0},
+      {"+", false, 0},   {"", false, 0},     {" 3", false, 0},   {"3 ", false, 0},
+      {"3a", false, 0},  {"+-3", false, 0},  {"3.0", false, 0},  {"0x10", false, 0},
+      {"2147483647", true, INT_MAX},         {"-2147483648", true, INT_MIN},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("text \"") + c.text + "\"");
     int value = 99;
-    EXPECT_EQ(ParseInt(c.text, value), c.ok);
-    EXPECT_EQ(value, c.value);
+    EXPECT_EQ(c.ok, ParseInt(c.text, value));
+    EXPECT_EQ(c.value, value);
   }
 }
 
-TEST(ParseResolutionTest, NeedsBothNumbers) {
-  struct Case {
-    const char* text;
-    Resolution expected;
-  };
-  const Case cases[] = {
-      {"640x480", {640, 480}}, {"1920x1080", {1920, 1080}}, {"640", {0, 0}},
-      {"640x", {0, 0}},        {"x480", {0, 0}},            {"", {0, 0}},
-      {"640X480", {0, 0}},     {"640x480x2", {640, 480}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("text \"") + c.text + "\"");
-    EXPECT_EQ(ParseResolution(c.text), c.expected);
-  }
+TEST(ParseLeadingIntTest, ReadsDigitsUpToTheFirstOtherCharacter) {
+  const std::pair<const char*, int> cases[] = {
+      {"3.0", 3}, {"  42", 42}, {"\t7x", 7}, {"-12abc", -12}, {"+9", 9},
+      {"", 0},    {"abc", 0},   {"-", 0},    {" - 5", 0}};
+  for (const auto& c : cases) EXPECT_EQ(c.second, ParseLeadingInt(c.first)) << c.first;
 }
 
-TEST(ParseLeadingIntTest, ReadsDigitsUpToFirstOtherCharacter) {
-  struct Case {
-    const char* text;
-    int expected;
-  };
-  const Case cases[] = {
-      {"3.0", 3},  {"8 words", 8}, {"  42", 42}, {"\t7x", 7}, {"-12abc", -12},
-      {"+9", 9},   {"", 0},        {"abc", 0},   {"-", 0},    {" - 5", 0},
-      {"x240", 0}, {"576", 576},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("text \"") + c.text + "\"");
-    EXPECT_EQ(ParseLeadingInt(c.text), c.expected);
-  }
-}
+TEST(TextHelpersTest, OnlyAToZAreLowered) { EXPECT_EQ("a-z_09[@]\xC3\x89", ToLower("A-Z_09[@]\xC3\x89")); }
 
 TEST(SplitTest, FollowsLineReadSemantics) {
-  struct Case {
-    const char* text;
-    char delimiter;
-    Pieces expected;
-  };
+  using Pieces = std::vector<std::string>;
+  const std::pair<const char*, Pieces> cases[] = {
+      {"", {}}, {"5;a;1;", {"5", "a", "1"}}, {";a;;1", {"", "a", "", "1"}}, {";;", {"", ""}},
+      {"abc", {"abc"}}};
+  for (const auto& c : cases) EXPECT_EQ(c.second, Split(c.first, ';')) << c.first;
+}
+
+TEST(GetKeyValueTest, FindsTheKeyBySubstringAndReadsUpToTheNextSeparator) {
+  const char* const caps = ", \t\r\n";
+  struct Case { const char* name; const char* text; const char* key; const char* assign;
+                const char* separators; const char* expected; };
   const Case cases[] = {
-      {"", ';', {}},
-      {"5;a;1", ';', {"5", "a", "1"}},
-      {"5;a;1;", ';', {"5", "a", "1"}},
-      {";a;1", ';', {"", "a", "1"}},
-      {"a;;b", ';', {"a", "", "b"}},
-      {";", ';', {""}},
-      {";;", ';', {"", ""}},
-      {"abc", ';', {"abc"}},
-      {"704x576", 'x', {"704", "576"}},
-      {"352x288x2", 'x', {"352", "288", "2"}},
-      {"x240", 'x', {"", "240"}},
+      {"middle", "Pan=1, Tilt=0", "Tilt", "=", caps, "0"},
+      {"missing", "Pan=1, Tilt=0", "Zoom", "=", caps, ""},
+      {"value at the very end", "Pan=1, Preset=16", "Preset", "=", caps, "16"},
+      {"assign as the last character", "Pan=1, Tilt=", "Tilt", "=", caps, ""},
+      {"longer key that ends in it answers first", "AreaZoom=7, Zoom=3", "Zoom", "=", caps, "7"},
+      {"key itself first", "Zoom=3, AreaZoom=7", "Zoom", "=", caps, "3"},
+      {"key without assign is passed over", "Tilt, Tilt=4", "Tilt", "=", caps, "4"},
+      {"name merely containing the key", "PanSpeed=9", "Pan", "=", caps, ""},
+      {"later exact name", "PanSpeed=9, Pan=2", "Pan", "=", caps, "2"},
+      {"line ends separate", "Pan=1,Tilt=5\r\nZoom=1", "Tilt", "=", caps, "5"},
+      {"name trimmed", "Pan =1;Tilt\t= 2 ;", "Pan", "=", ";", "1"},
+      {"value not trimmed", "Pan =1;Tilt\t= 2 ;", "Tilt", "=", ";", " 2 "},
+      {"version line with blank as assign", "Kalmeno 3.2.1\r\nBuild 77\r\n", "Build", " ", "\r\n",
+       "77"},
+      // Found by the capability-string fuzzer: a key starting with a
+      // separator was found again at the same place by every round.
+      {"key starting with a separator", "Pan=1, Tilt = 1 ,Zoom=0", " Tilt ", "=", caps, ""},
+      {"key that is a separator", "a,b,c", ",", "=", ",", ""},
+      {"key starting with the assign", ";x=1;y=2", ";y", "=", "=", ""},
+      {"empty text", "", "Pan", "=", ",", ""},
+      {"empty key", "Pan=1", "", "=", ",", ""},
+      {"empty assign", "Pan=1", "Pan", "", ",", ""},
+      {"empty separators", "Pan=1", "Pan", "=", "", ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("text \"") + c.text + "\"");
-    EXPECT_EQ(Split(c.text, c.delimiter), c.expected);
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.expected, GetKeyValue(c.text, c.key, c.assign, c.separators));
   }
-}
-
-constexpr const char* kCapabilitySeparators = ", \t\r\n";
-
-TEST(GetKeyValueTest, CapabilityStringLookups) {
-  struct Case {
-    const char* text;
-    const char* key;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {"Pan=1, Tilt=0", "Tilt", "0"},
-      {"Pan=1, Tilt=0", "Pan", "1"},
-      {"Pan=1, Tilt=0", "Zoom", ""},
-      // A value at the very end is read up to the end of the text.
-      {"Pan=1, Preset=16", "Preset", "16"},
-      // Assign as the last character: no value.
-      {"Pan=1, Tilt=", "Tilt", ""},
-      // The key is found by substring search, so the longer key that ends in
-      // it answers when it comes first.
-      {"AreaZoom=7, Zoom=3", "Zoom", "7"},
-      {"Zoom=3, AreaZoom=7", "Zoom", "3"},
-      {"Zoom=3, AreaZoom=7", "AreaZoom", "7"},
-      // A key without assign before the next separator is passed over.
-      {"Tilt, Tilt=4", "Tilt", "4"},
-      // A name that merely contains the key is not the key.
-      {"PanSpeed=9", "Pan", ""},
-      {"PanSpeed=9, Pan=2", "Pan", "2"},
-      {"Pan=1,Tilt=5\r\nZoom=1", "Tilt", "5"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("text \"") + c.text + "\" key " + c.key);
-    EXPECT_EQ(GetKeyValue(c.text, c.key, "=", kCapabilitySeparators), c.expected);
-  }
-}
-
-TEST(GetKeyValueTest, NameIsTrimmedValueIsNot) {
-  EXPECT_EQ(GetKeyValue("Pan =1;Tilt\t= 2 ;", "Pan", "=", ";"), "1");
-  EXPECT_EQ(GetKeyValue("Pan =1;Tilt\t= 2 ;", "Tilt", "=", ";"), " 2 ");
-}
-
-TEST(GetKeyValueTest, VersionLineWithBlankAsAssign) {
-  EXPECT_EQ(GetKeyValue("Kalmeno 3.2.1\r\nBuild 77\r\n", "Kalmeno", " ", "\r\n"), "3.2.1");
-  EXPECT_EQ(GetKeyValue("Kalmeno 3.2.1\r\nBuild 77\r\n", "Build", " ", "\r\n"), "77");
-  EXPECT_EQ(GetKeyValue("Kalmeno 3.2.1", "Kalmeno", " ", "\r\n"), "3.2.1");
-}
-
-// Found by the capability-string fuzzer: a key whose first character is a
-// separator was found again at the same place by every round of the search.
-TEST(GetKeyValueTest, KeyStartingWithASeparatorDoesNotHang) {
-  EXPECT_EQ(GetKeyValue("Pan=1, Tilt = 1 ,Zoom=0", " Tilt ", "=", kCapabilitySeparators), "");
-  EXPECT_EQ(GetKeyValue("a,b,c", ",", "=", ","), "");
-  EXPECT_EQ(GetKeyValue(";x=1;y=2", ";y", "=", "="), "");
-  EXPECT_EQ(GetKeyValue("Pan=1, Tilt=0", "Tilt", "=", kCapabilitySeparators), "0");
-}
-
-TEST(GetKeyValueTest, AnyEmptyInputGivesEmptyValue) {
-  EXPECT_EQ(GetKeyValue("", "Pan", "=", ","), "");
-  EXPECT_EQ(GetKeyValue("Pan=1", "", "=", ","), "");
-  EXPECT_EQ(GetKeyValue("Pan=1", "Pan", "", ","), "");
-  EXPECT_EQ(GetKeyValue("Pan=1", "Pan", "=", ""), "");
-}
-
-TEST(TrimTest, RemovesBlanksAndTabsOnly) {
-  struct Case {
-    const char* text;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {" \tab \t", "ab"}, {"ab", "ab"},       {"", ""},           {" \t \t", ""},
-      {"a b", "a b"},     {"\nab\r", "\nab\r"}, {"  a\tb  ", "a\tb"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("text \"") + c.text + "\"");
-    EXPECT_EQ(Trim(c.text), c.expected);
-  }
-}
-
-TEST(ToLowerTest, ChangesOnlyAsciiCapitals) {
-  EXPECT_EQ(ToLower("PtzCamera"), "ptzcamera");
-  EXPECT_EQ(ToLower("A-Z_09[@]"), "a-z_09[@]");
-  EXPECT_EQ(ToLower("\xC3\x89t\xC3\xA9"), "\xC3\x89t\xC3\xA9");
-  EXPECT_EQ(ToLower(""), "");
 }
 
 }  // namespace
