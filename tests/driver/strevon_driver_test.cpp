@@ -1,8 +1,8 @@
-// The driver object itself: custom parameters into camera and I/O lists, the
-// IDriver accessors, and the host boundary by slot position.
+// The driver object itself: custom parameters, device limits and the host
+// boundary by slot position.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,18 +10,13 @@
 #include "device_setup.h"
 #include "driver/strevon_driver.h"
 #include "frame_allocator.h"
+#include "support/temp_home.h"
 
 namespace quorvel {
 namespace {
 
 class StrevonDriverTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/strevon-driver-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    ASSERT_EQ(setenv("STREVON_HOME", pattern, 1), 0);
-  }
-
   // Opens against a port nothing listens on: the lists are built at Open,
   // whatever the Gateway does.
   bool Open(std::uint32_t channels, std::uint32_t inputs, std::uint32_t outputs,
@@ -34,81 +29,75 @@ class StrevonDriverTest : public ::testing::Test {
     config.userName = "u";
     config.password = "p";
     config.customParameters = std::move(custom);
-    setup.reset(new strevon::host::DeviceSetup(config));
+    setup = std::make_unique<strevon::host::DeviceSetup>(config);
     return driver.Open(&sink, &allocator, setup.get());
   }
 
+  test_support::TempHome home;
   strevon::host::DebugSink sink;
   strevon::host::FrameAllocator allocator;
   std::unique_ptr<strevon::host::DeviceSetup> setup;
   CStrevonDriver driver;
 };
 
-TEST_F(StrevonDriverTest, ListsFollowTheRunningParameterIndex) {
-  ASSERT_TRUE(Open(4, 1, 1,
-                   {"1", "3",
-                    "5;pidA;1;Pan=1, Tilt=1, Zoom=0, Preset=8",  // 3: PTZ camera
-                    "(none)",                                    // 4: empty, skipped
-                    "6;pidB;1;",                                 // 5: three pieces only
-                    "7;pidC;0;Pan=0",                            // 6: plain camera
-                    "0;in-1",                                    // 7: input
-                    "2;out-9"}));                                // 8: output
-  const std::vector<CameraRecord>& cameras = driver.GetCameraList();
-  ASSERT_EQ(cameras.size(), 2u);
-  EXPECT_EQ(cameras[0].id, 5u);
-  EXPECT_EQ(cameras[0].pid, "pidA");
-  EXPECT_TRUE(cameras[0].ptz);
-  EXPECT_TRUE(cameras[0].ptzCapabilities.pan);
-  EXPECT_FALSE(cameras[0].ptzCapabilities.zoom);
-  EXPECT_EQ(cameras[0].ptzCapabilities.presetCount, 8u);
-  // The camera after the empty channel takes its place in the list.
-  EXPECT_EQ(cameras[1].id, 7u);
-  EXPECT_EQ(cameras[1].pid, "pidC");
-  EXPECT_FALSE(cameras[1].ptz);
-  ASSERT_EQ(driver.GetInputList().size(), 1u);
-  EXPECT_EQ(driver.GetInputList()[0].pid, "in-1");
-  ASSERT_EQ(driver.GetOutputList().size(), 1u);
-  EXPECT_EQ(driver.GetOutputList()[0].id, 2u);
-  EXPECT_EQ(driver.GetOutputList()[0].pid, "out-9");
-  EXPECT_EQ(driver.GetVideoStandard(), 1u);
-  EXPECT_EQ(driver.GetKalmenoVersion(), 3);
-  EXPECT_EQ(driver.GetDeviceInfo()->secondTimeout, 10000u);
-  driver.Close();
+std::string Describe(const CameraRecord& c) {
+  return std::to_string(c.id) + " " + c.pid + (c.ptz ? " ptz " : " ") + c.ptzCapabilities.ToString();
 }
 
-TEST_F(StrevonDriverTest, CustomParameterAccessors) {
-  ASSERT_TRUE(Open(0, 0, 0, {"0", "4", "(none)", "abc", "-12"}));
-  EXPECT_EQ(driver.GetCustomParameter(3), "");
-  EXPECT_EQ(driver.GetCustomParameter(4), "abc");
-  EXPECT_EQ(driver.GetCustomParameter(99), "");
-  EXPECT_EQ(driver.GetCustomParameterInt(3), kMissingCustomParameter);
-  EXPECT_EQ(driver.GetCustomParameterInt(4), kMissingCustomParameter);
-  EXPECT_EQ(driver.GetCustomParameterInt(5), -12);
-  EXPECT_EQ(driver.GetVideoStandard(), 0u);
-  EXPECT_EQ(driver.GetDriverName(), "Strevon");
-  driver.Close();
+TEST_F(StrevonDriverTest, CustomParametersBecomeTheCameraAndIOLists) {
+  const std::string none = "Pan=0, Tilt=0, Zoom=0, Focus=0, Iris=0, Center=0, Unzoom=0, AreaZoom=0, Preset=0";
+  struct Case {
+    const char* name;
+    std::uint32_t channels, inputs, outputs;
+    std::vector<std::string> custom;
+    std::vector<std::string> cameras, inputList, outputList;
+    std::uint32_t videoStandard;
+  };
+  const std::vector<Case> cases = {
+      {"the running index: channels, then inputs, then outputs", 4, 1, 1,
+       {"1", "3", "5;pidA;1;Pan=1, Tilt=1, Zoom=0, Preset=8", "(none)", "6;pidB;1;", "7;pidC;0;Pan=0",
+        "0;in-1", "2;out-9"},
+       // An empty channel is skipped, one of three pieces dropped; the
+       // camera after them takes their place in the list.
+       {"5 pidA ptz Pan=1, Tilt=1, Zoom=0, Focus=0, Iris=0, Center=0, Unzoom=0, AreaZoom=0, Preset=8",
+        "7 pidC " + none},
+       {"0 in-1"}, {"2 out-9"}, 1},
+      {"a reopen drops the old lists", 1, 0, 0, {"0", "3", "1;second;0;Pan=0"}, {"1 second " + none},
+       {}, {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(Open(c.channels, c.inputs, c.outputs, c.custom));
+    std::vector<std::string> cameras, inputs, outputs;
+    for (const CameraRecord& camera : driver.GetCameraList()) cameras.push_back(Describe(camera));
+    for (const IORecord& io : driver.GetInputList()) inputs.push_back(std::to_string(io.id) + " " + io.pid);
+    for (const IORecord& io : driver.GetOutputList()) outputs.push_back(std::to_string(io.id) + " " + io.pid);
+    EXPECT_EQ(cameras, c.cameras);
+    EXPECT_EQ(inputs, c.inputList);
+    EXPECT_EQ(outputs, c.outputList);
+    EXPECT_EQ(driver.GetVideoStandard(), c.videoStandard);
+    EXPECT_EQ(driver.GetKalmenoVersion(), 3);
+    EXPECT_EQ(driver.GetDeviceInfo()->secondTimeout, 10000u);
+    driver.Close();
+  }
 }
 
-TEST_F(StrevonDriverTest, ReopenDropsTheOldLists) {
-  ASSERT_TRUE(Open(1, 0, 0, {"0", "3", "1;first;0;"}));
-  driver.Close();
-  ASSERT_TRUE(Open(1, 0, 0, {"0", "3", "1;second;0;Pan=0"}));
-  ASSERT_EQ(driver.GetCameraList().size(), 1u);
-  EXPECT_EQ(driver.GetCameraList()[0].pid, "second");
-  driver.Close();
-}
-
-TEST_F(StrevonDriverTest, OversizedDeviceIsRefused) {
+TEST_F(StrevonDriverTest, OversizedDeviceIsRefusedAndParametersReadAsTextOrNumber) {
   struct Case {
     std::uint32_t channels, inputs, outputs;
   } cases[] = {{kMaxChannelCount + 1, 0, 0}, {1, kMaxIOCount + 1, 0}, {1, 0, 0xFFFFFFFFu}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.channels << "/" << c.inputs << "/" << c.outputs);
-    EXPECT_FALSE(Open(c.channels, c.inputs, c.outputs, {"0", "3"}));
+    EXPECT_FALSE(Open(c.channels, c.inputs, c.outputs, {"0", "3"}))
+        << c.channels << "/" << c.inputs << "/" << c.outputs;
   }
-  EXPECT_TRUE(Open(kMaxChannelCount, 0, 0, {"0", "3"}));
+  EXPECT_TRUE(Open(kMaxChannelCount, 0, 0, {"0", "3", "(none)", "abc", "-12"}));
   ASSERT_NE(driver.GetVideoCapture(), nullptr);
   EXPECT_EQ(driver.GetVideoCapture()->GetChannelCount(), kMaxChannelCount);
+  EXPECT_EQ(driver.GetCustomParameter(3), "");  // the host's word for an empty value
+  EXPECT_EQ(driver.GetCustomParameter(4), "abc");
+  EXPECT_EQ(driver.GetCustomParameter(99), "");
+  for (int missing : {3, 4}) EXPECT_EQ(driver.GetCustomParameterInt(missing), kMissingCustomParameter);
+  EXPECT_EQ(driver.GetCustomParameterInt(5), -12);
   driver.Close();
 }
 

@@ -1,21 +1,20 @@
-// The preset list with a scripted command channel: name rules, positions
-// and slots, recall, add and delete with their refusals and log lines.
+// The preset list over a scripted command channel.
 #include "ptz/preposition_list.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
+#include <functional>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace quorvel {
 namespace {
 
-// A command channel whose presets and answers the test sets.
+// A command channel whose presets and answers the test sets; every call it
+// gets and every line it logs is recorded in order.
 class ScriptedComm : public IPrepositionComm {
  public:
   void DebugMessage(int level, const char* format, ...) override {
@@ -24,211 +23,144 @@ class ScriptedComm : public IPrepositionComm {
     char buffer[1024];
     std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
-    log.push_back({level, buffer});
+    calls.push_back("log " + std::to_string(level) + " " + buffer);
   }
-  bool SavePreset(std::uint32_t index, const std::string& name) override {
-    saved.push_back({index, name});
-    return saveResult;
-  }
-  bool RecallPreset(std::uint32_t position, const std::string& name, std::uint32_t) override {
+  bool SavePreset(std::uint32_t at, const std::string& name) override { return Record("save", at, name, saves); }
+  bool RecallPreset(std::uint32_t at, const std::string& name, std::uint32_t) override {
     if (throwOnRecall) throw std::runtime_error("recall");
-    recalled.push_back({position, name});
-    return recallResult;
+    return Record("recall", at, name, recalls);
   }
-  bool DeletePreset(std::uint32_t position, const std::string& name) override {
-    deleted.push_back({position, name});
-    return deleteResult;
-  }
+  bool DeletePreset(std::uint32_t at, const std::string& name) override { return Record("delete", at, name, deletes); }
   bool LoadPresets(std::vector<PresetEntry>& list) override {
     list.insert(list.end(), presets.begin(), presets.end());
-    return loadResult;
+    return loads;
   }
   bool CanSavePresets() const override { return canSave; }
   bool CanDeletePresets() const override { return canDelete; }
+  bool Record(const char* what, std::uint32_t at, const std::string& name, bool result) {
+    calls.push_back(std::string(what) + " " + std::to_string(at) + " " + name);
+    return result;
+  }
 
   std::vector<PresetEntry> presets;
-  bool loadResult = true;
-  bool recallResult = true;
-  bool saveResult = true;
-  bool deleteResult = true;
-  bool canSave = true;
-  bool canDelete = true;
+  bool loads = true, recalls = true, saves = true, deletes = true, canSave = true, canDelete = true;
   bool throwOnRecall = false;
-  std::vector<std::pair<int, std::string>> log;
-  std::vector<std::pair<std::uint32_t, std::string>> saved;
-  std::vector<std::pair<std::uint32_t, std::string>> recalled;
-  std::vector<std::pair<std::uint32_t, std::string>> deleted;
+  std::vector<std::string> calls;
 };
 
-std::vector<std::string> Shown(CPrepositionList& list) {
-  std::vector<std::string> names;
-  std::string name;
-  for (int p = 0; p < list.GetCount(); ++p) {
-    EXPECT_TRUE(list.GetNameAt(static_cast<std::uint32_t>(p), name));
-    names.push_back(name);
+TEST(PrepositionListTest, NameMayHoldNoneOfTheSixXmlCharactersAndNotBeEmpty) {
+  for (const char c : std::string("&!<>'\"")) EXPECT_FALSE(CPrepositionList::IsValidName(std::string("a") + c)) << c;
+  EXPECT_FALSE(CPrepositionList::IsValidName(""));
+  for (const char* name : {"Door 2", "50%", " ", "T\xC3\xBCr\tNord", "a;b/c"}) {
+    EXPECT_TRUE(CPrepositionList::IsValidName(name)) << name;
   }
-  return names;
 }
 
-std::string Current(CPrepositionList& list) {
-  std::string name;
-  return list.GetCurrentName(name) ? name : "<none>";
-}
-
-class PrepositionListTest : public ::testing::Test {
- protected:
-  void Load(std::vector<PresetEntry> presets) {
-    comm.presets = std::move(presets);
+TEST(PrepositionListTest, ShowsRecallsAddsAndDeletesAsTheChannelAllows) {
+  using L = CPrepositionList;
+  using C = ScriptedComm;
+  const std::string prefix = "log 1 quorvel::CPrepositionList::AddPreposition: A preposition ";
+  struct Case {
+    const char* name;
+    std::vector<PresetEntry> presets;  // loaded by a refresh first
+    std::function<void(L&, C&)> act;
+    std::vector<std::string> shown;
+    std::string current;
+    std::vector<std::string> calls;
+  };
+  const std::vector<Case> cases = {
+      {"only named slots are shown, in list order, and set the limit", {{"Door", 0}, {"", 1}, {"Gate", 2}},
+       [](L& l, C&) {
+         std::string name = "stale";
+         EXPECT_FALSE(l.GetNameAt(2, name));
+         EXPECT_EQ(name, "");
+         EXPECT_EQ(l.GetLimit(), 2u);
+       },
+       {"Door", "Gate"}, "", {}},
+      {"an index listed twice keeps the later name and is shown twice", {{"Door", 4}, {"Gate", 4}, {"Yard", 1}},
+       [](L& l, C&) { EXPECT_EQ(l.GetLimit(), 3u); }, {"Gate", "Gate", "Yard"}, "", {}},
+      {"a failed refresh leaves an empty list", {{"Door", 0}},
+       [](L& l, C& c) {
+         EXPECT_TRUE(l.GoToPreposition("Door", 1));
+         c.loads = false;
+         EXPECT_FALSE(l.Refresh());
+       },
+       {}, "", {"recall 0 Door"}},
+      {"recall takes the lowest index with exactly the name", {{"Gate", 5}, {"gate", 1}, {"Gate", 2}, {"Door", 0}},
+       [](L& l, C&) {
+         EXPECT_TRUE(l.GoToPreposition("Gate", 9));
+         for (const char* miss : {"GATE", "Gat", ""}) EXPECT_FALSE(l.GoToPreposition(miss, 1));
+       },
+       {"Gate", "gate", "Gate", "Door"}, "Gate", {"recall 2 Gate"}},
+      {"a failed or throwing recall keeps the current preset", {{"Door", 0}, {"Gate", 1}},
+       [](L& l, C& c) {
+         EXPECT_TRUE(l.GoToPreposition("Door", 1));
+         c.recalls = false;
+         EXPECT_FALSE(l.GoToPreposition("Gate", 1));
+         c.throwOnRecall = true;
+         EXPECT_FALSE(l.GoToPreposition("Gate", 1));
+       },
+       {"Door", "Gate"}, "Door", {"recall 0 Door", "recall 1 Gate"}},
+      {"an invalid name is logged as text", {{"Door", 0}},
+       [](L& l, C&) { EXPECT_EQ(l.AddPreposition("100% <sure>"), -3); },
+       {"Door"}, "", {prefix + "\"100% <sure>\" cannot be added - the name is invalid."}},
+      {"add takes the first free slot once one was deleted", {{"Door", 0}, {"Gate", 1}, {"", 2}, {"", 3}, {"Yard", 4}},
+       [](L& l, C&) {
+         EXPECT_EQ(l.AddPreposition("Pier"), -26);
+         EXPECT_TRUE(l.DeletePreposition("Gate"));
+         EXPECT_EQ(l.AddPreposition("Pier"), 1);
+       },
+       {"Door", "Yard", "Pier"}, "Pier",
+       {prefix + "\"Pier\" cannot be added. Camera supports saving not more than 3 prepositions.",
+        "delete 1 Gate", "save 1 Pier"}},
+      {"add needs a channel that saves", {{"Door", 0}, {"Gate", 1}, {"", 2}},
+       [](L& l, C& c) {
+         EXPECT_TRUE(l.DeletePreposition("Door"));
+         c.saves = false;
+         EXPECT_EQ(l.AddPreposition("Pier"), -18);
+         c.canSave = false;
+         EXPECT_EQ(l.AddPreposition("Pier"), -18);
+       },
+       {"Gate"}, "", {"delete 0 Door", "save 0 Pier", "save 2 Pier"}},
+      {"delete needs a shown name and a channel that deletes; it ends the current preset",
+       {{"Door", 0}, {"Gate", 1}},
+       [](L& l, C& c) {
+         EXPECT_TRUE(l.GoToPreposition("Gate", 1));
+         EXPECT_FALSE(l.DeletePreposition("") || l.DeletePreposition("Pier"));
+         c.canDelete = false;
+         EXPECT_FALSE(l.DeletePreposition("Door"));
+         c.canDelete = true;
+         c.deletes = false;
+         EXPECT_FALSE(l.DeletePreposition("Door"));
+         c.deletes = true;
+         EXPECT_TRUE(l.DeletePreposition("Door"));
+       },
+       {"Gate"}, "", {"recall 1 Gate", "delete 0 Door", "delete 0 Door"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedComm comm;
+    comm.presets = c.presets;
+    CPrepositionList list(3);
     list.SetComm(&comm);
     ASSERT_TRUE(list.Refresh());
+    c.act(list, comm);
+    std::vector<std::string> shown(static_cast<std::size_t>(list.GetCount()));
+    for (std::size_t p = 0; p < shown.size(); ++p) {
+      EXPECT_TRUE(list.GetNameAt(static_cast<std::uint32_t>(p), shown[p]));
+    }
+    EXPECT_EQ(shown, c.shown);
+    std::string current;
+    EXPECT_EQ(list.GetCurrentName(current), !c.current.empty());
+    EXPECT_EQ(current, c.current);
+    EXPECT_EQ(comm.calls, c.calls);
   }
-
-  ScriptedComm comm;
-  CPrepositionList list{3};
-};
-
-TEST(PrepositionListNameTest, ForbidsTheSixXmlCharactersAndTheEmptyName) {
-  const std::vector<std::pair<std::string, bool>> cases = {
-      {"Door 2", true}, {"", false},   {"A&B", false},      {"Don't", false},
-      {"Go!", false},   {"<a", false}, {"a>", false},       {"say \"x\"", false},
-      {"50%", true},    {" ", true},   {"Tür\tNord", true}, {"a;b/c", true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    EXPECT_EQ(CPrepositionList::IsValidName(c.first), c.second);
-  }
-}
-
-TEST_F(PrepositionListTest, RefreshShowsNamedSlotsInListOrderAndSetsTheLimit) {
-  Load({{"Door", 0}, {"", 1}, {"Gate", 2}});
-  EXPECT_EQ(list.GetCount(), 2);
-  EXPECT_EQ(list.GetLimit(), 2u);
-  EXPECT_EQ(Shown(list), (std::vector<std::string>{"Door", "Gate"}));
-  std::string name = "stale";
-  EXPECT_FALSE(list.GetNameAt(2, name));
-  EXPECT_EQ(name, "");
-  EXPECT_EQ(Current(list), "<none>");
-}
-
-TEST_F(PrepositionListTest, AnIndexListedTwiceKeepsTheLaterNameAndIsShownTwice) {
-  Load({{"Door", 4}, {"Gate", 4}, {"Yard", 1}});
-  EXPECT_EQ(Shown(list), (std::vector<std::string>{"Gate", "Gate", "Yard"}));
-  EXPECT_EQ(list.GetLimit(), 3u);
-}
-
-TEST_F(PrepositionListTest, RefreshEmptiesTheListFirstAndFailsWithoutAComm) {
-  Load({{"Door", 0}});
-  ASSERT_TRUE(list.GoToPreposition("Door", 1));
-  comm.loadResult = false;
-  EXPECT_FALSE(list.Refresh());
-  EXPECT_EQ(list.GetCount(), 0);
-  EXPECT_EQ(Current(list), "<none>");
 
   CPrepositionList unconnected(0);
   EXPECT_FALSE(unconnected.Refresh());
   EXPECT_FALSE(unconnected.GoToPreposition("Door", 1));
   EXPECT_FALSE(unconnected.DeletePreposition("Door"));
   EXPECT_EQ(unconnected.AddPreposition("Door"), -18);
-}
-
-TEST_F(PrepositionListTest, RecallFindsTheLowestIndexWithTheExactNameAndMakesItCurrent) {
-  Load({{"Gate", 5}, {"gate", 1}, {"Gate", 2}, {"Door", 0}});
-  // Shown: Gate(5), gate(1), Gate(2), Door(0); the lowest index named "Gate"
-  // is 2, shown at position 2.
-  ASSERT_TRUE(list.GoToPreposition("Gate", 9));
-  ASSERT_EQ(comm.recalled.size(), 1u);
-  EXPECT_EQ(comm.recalled[0], (std::pair<std::uint32_t, std::string>{2, "Gate"}));
-  EXPECT_EQ(Current(list), "Gate");
-
-  EXPECT_FALSE(list.GoToPreposition("GATE", 1));
-  EXPECT_FALSE(list.GoToPreposition("Gat", 1));
-  EXPECT_FALSE(list.GoToPreposition("", 1));
-  EXPECT_EQ(comm.recalled.size(), 1u);
-
-  list.ClearCurrent();
-  EXPECT_EQ(Current(list), "<none>");
-}
-
-TEST_F(PrepositionListTest, AFailedOrThrowingRecallLeavesTheCurrentPreset) {
-  Load({{"Door", 0}, {"Gate", 1}});
-  ASSERT_TRUE(list.GoToPreposition("Door", 1));
-  comm.recallResult = false;
-  EXPECT_FALSE(list.GoToPreposition("Gate", 1));
-  EXPECT_EQ(Current(list), "Door");
-  comm.throwOnRecall = true;
-  EXPECT_FALSE(list.GoToPreposition("Gate", 1));
-  EXPECT_EQ(Current(list), "Door");
-}
-
-TEST_F(PrepositionListTest, AddRightAfterConstructionIsRefusedAsFullWithLimitZero) {
-  list.SetComm(&comm);
-  EXPECT_EQ(list.AddPreposition("Pier"), -26);
-  ASSERT_EQ(comm.log.size(), 1u);
-  EXPECT_EQ(comm.log[0].first, 1);
-  EXPECT_EQ(comm.log[0].second,
-            "quorvel::CPrepositionList::AddPreposition: A preposition \"Pier\" cannot be added. "
-            "Camera supports saving not more than 0 prepositions.");
-  EXPECT_TRUE(comm.saved.empty());
-}
-
-TEST_F(PrepositionListTest, AnInvalidNameIsLoggedAsTextAndRefused) {
-  Load({{"Door", 0}});
-  EXPECT_EQ(list.AddPreposition("100% <sure>"), -3);
-  ASSERT_EQ(comm.log.size(), 1u);
-  EXPECT_EQ(comm.log[0].first, 1);
-  EXPECT_EQ(comm.log[0].second,
-            "quorvel::CPrepositionList::AddPreposition: A preposition \"100% <sure>\" cannot be "
-            "added - the name is invalid.");
-}
-
-TEST_F(PrepositionListTest, AddFillsTheFirstFreeSlotThatSavesAndMakesItCurrent) {
-  Load({{"Door", 0}, {"Gate", 1}, {"", 2}, {"", 3}, {"Yard", 4}});
-  // Limit 3 with 3 shown: full until one goes.
-  EXPECT_EQ(list.AddPreposition("Pier"), -26);
-  ASSERT_TRUE(list.DeletePreposition("Gate"));
-  ASSERT_EQ(comm.deleted.size(), 1u);
-  EXPECT_EQ(comm.deleted[0], (std::pair<std::uint32_t, std::string>{1, "Gate"}));
-  EXPECT_EQ(Shown(list), (std::vector<std::string>{"Door", "Yard"}));
-
-  comm.saved.clear();
-  comm.saveResult = true;
-  EXPECT_EQ(list.AddPreposition("Pier"), 1);
-  ASSERT_EQ(comm.saved.size(), 1u);
-  EXPECT_EQ(comm.saved[0], (std::pair<std::uint32_t, std::string>{1, "Pier"}));
-  EXPECT_EQ(Shown(list), (std::vector<std::string>{"Door", "Yard", "Pier"}));
-  EXPECT_EQ(Current(list), "Pier");
-}
-
-TEST_F(PrepositionListTest, AddWithoutASavingCommIsNotPossible) {
-  Load({{"Door", 0}, {"Gate", 1}, {"", 2}});
-  ASSERT_TRUE(list.DeletePreposition("Door"));
-  comm.saveResult = false;
-  EXPECT_EQ(list.AddPreposition("Pier"), -18);
-  EXPECT_EQ(comm.saved.size(), 2u);  // slots 0 and 2 were tried
-  comm.canSave = false;
-  comm.saved.clear();
-  EXPECT_EQ(list.AddPreposition("Pier"), -18);
-  EXPECT_TRUE(comm.saved.empty());
-  EXPECT_EQ(Shown(list), (std::vector<std::string>{"Gate"}));
-}
-
-TEST_F(PrepositionListTest, DeleteNeedsAKnownNameAndACommThatDeletes) {
-  Load({{"Door", 0}, {"Gate", 1}});
-  ASSERT_TRUE(list.GoToPreposition("Gate", 1));
-  EXPECT_FALSE(list.DeletePreposition(""));
-  EXPECT_FALSE(list.DeletePreposition("Pier"));
-  comm.canDelete = false;
-  EXPECT_FALSE(list.DeletePreposition("Door"));
-  comm.canDelete = true;
-  comm.deleteResult = false;
-  EXPECT_FALSE(list.DeletePreposition("Door"));
-  EXPECT_EQ(comm.deleted.size(), 1u);
-  EXPECT_EQ(Current(list), "Gate");
-
-  comm.deleteResult = true;
-  EXPECT_TRUE(list.DeletePreposition("Door"));
-  EXPECT_EQ(Shown(list), (std::vector<std::string>{"Gate"}));
-  EXPECT_EQ(Current(list), "<none>");
 }
 
 }  // namespace
