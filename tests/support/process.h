@@ -1,8 +1,8 @@
 // A child process for tests: started with posix_spawn (the test's threads
 // stay out of the child), standard output and error read through one pipe,
-// standard input writable, and every wait bounded by a deadline. The child
-// is killed when the object goes, so a hung program fails its test instead
-// of hanging it.
+// standard input writable, every wait bounded by a deadline. The child is
+// killed when the object goes, so a hung program fails its test instead of
+// hanging it.
 #pragma once
 
 #include <fcntl.h>
@@ -25,27 +25,20 @@ class ChildProcess {
  public:
   // args[0] is the program's path; env entries ("NAME=value") are added to
   // the test's own environment.
-  ChildProcess(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+  ChildProcess(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
     int out[2];
     int in[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return;
-    if (::pipe2(in, O_CLOEXEC) != 0) {
-      ::close(out[0]);
-      ::close(out[1]);
-      return;
-    }
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    std::vector<std::string> allEnv;
+    std::vector<std::string> allEnv(env);
     for (char** e = environ; *e != nullptr; ++e) allEnv.emplace_back(*e);
-    allEnv.insert(allEnv.end(), env.begin(), env.end());
     std::vector<char*> argv;
     std::vector<char*> envp;
-    std::vector<std::string> argsCopy = args;
-    for (std::string& a : argsCopy) argv.push_back(a.data());
+    for (std::string& a : args) argv.push_back(a.data());
     for (std::string& e : allEnv) envp.push_back(e.data());
     argv.push_back(nullptr);
     envp.push_back(nullptr);
@@ -57,10 +50,9 @@ class ChildProcess {
     m_in = in[1];
   }
   ~ChildProcess() {
-    if (m_pid > 0 && !m_exited) {
+    if (Started() && !m_exited) {
       ::kill(m_pid, SIGKILL);
-      int status = 0;
-      ::waitpid(m_pid, &status, 0);
+      ::waitpid(m_pid, nullptr, 0);
     }
     if (m_out >= 0) ::close(m_out);
     CloseInput();
@@ -69,8 +61,6 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Started() const { return m_pid > 0; }
-  pid_t Pid() const { return m_pid; }
-
   bool Write(const std::string& text) {
     return m_in >= 0 && ::write(m_in, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   }
@@ -79,19 +69,17 @@ class ChildProcess {
     m_in = -1;
   }
   void Signal(int sig) {
-    if (m_pid > 0 && !m_exited) ::kill(m_pid, sig);
+    if (Started() && !m_exited) ::kill(m_pid, sig);
   }
-
   // Everything the child wrote so far.
   const std::string& Output() const { return m_output; }
 
   // Reads until the output contains text; true when it does in time.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (m_output.find(text) == std::string::npos) {
-      if (!ReadSome(deadline)) return m_output.find(text) != std::string::npos;
+    while (m_output.find(text) == std::string::npos && ReadSome(deadline)) {
     }
-    return true;
+    return m_output.find(text) != std::string::npos;
   }
 
   // Reads the output to its end and reaps the child: its exit code, or -1
@@ -100,12 +88,10 @@ class ChildProcess {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (ReadSome(deadline)) {
     }
-    if (m_pid <= 0) return -1;
+    if (!Started()) return -1;
     int status = 0;
-    for (;;) {
-      const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
-      if (done == m_pid) break;
-      if (done < 0 || std::chrono::steady_clock::now() >= deadline) {
+    while (::waitpid(m_pid, &status, WNOHANG) != m_pid) {
+      if (std::chrono::steady_clock::now() >= deadline) {
         m_timedOut = true;
         ::kill(m_pid, SIGKILL);
         ::waitpid(m_pid, &status, 0);
@@ -122,12 +108,12 @@ class ChildProcess {
  private:
   // False at the end of the output or at the deadline.
   bool ReadSome(std::chrono::steady_clock::time_point deadline) {
-    if (m_out < 0) return false;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
     pollfd pfd{m_out, POLLIN, 0};
-    if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return false;
+    if (m_out < 0 || left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+      return false;
+    }
     char buffer[4096];
     const ssize_t n = ::read(m_out, buffer, sizeof buffer);
     if (n <= 0) {
@@ -159,11 +145,8 @@ inline ProcessResult RunProcess(const std::vector<std::string>& args,
                                 std::chrono::milliseconds timeout) {
   ChildProcess child(args, env);
   child.CloseInput();
-  ProcessResult result;
-  result.exitCode = child.Wait(timeout);
-  result.timedOut = child.TimedOut();
-  result.output = child.Output();
-  return result;
+  const int exitCode = child.Wait(timeout);
+  return {exitCode, child.TimedOut(), child.Output()};
 }
 
 }  // namespace test_support
