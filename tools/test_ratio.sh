@@ -14,8 +14,9 @@ count() {
 
 tests=$(count tests)
 code=$(count src include tools bench)
-percent=$(( (tests * 1000 / code + 5) / 10 ))
-echo "Test lines: $tests; code lines (src, include, tools, bench): $code; tests are $percent % of the code"
-if [ "$percent" -gt 35 ]; then
+permille=$(( tests * 1000 / code ))
+echo "Test lines: $tests; code lines (src, include, tools, bench): $code;" \
+     "tests are $(( permille / 10 )).$(( permille % 10 )) % of the code"
+if [ "$permille" -gt 350 ]; then
   echo "The tests are above 35 % of the code: fold cases into tables or drop ones that restate the code."
 fi

@@ -1,17 +1,15 @@
-// GetKeyValue and the PTZ capability string. The capability string arrives
-// as the fourth field of a channel's custom parameter, which the capability
-// query wrote from Gateway data; GetKeyValue also reads the Gateway's
-// version line.
+// GetKeyValue and the PTZ capability string, which arrives in a channel's
+// custom parameter written from Gateway data; GetKeyValue also reads the
+// Gateway's version line.
 //
-// Input: four NUL-separated fields: text, key, assign, separators. The text
-// alone also goes through CPtzCapabilities::FromString.
+// Input: four NUL-separated fields: text, key, assign, separators; the text
+// also goes through CPtzCapabilities::FromString.
 //
-// Invariants: GetKeyValue always returns (no endless search), and a value
-// is a piece of the text that holds no separator; with the fixed key and
-// separators of the capability string the value read back is the value
-// written. FromString then ToString is a fixed point: the string that
-// ToString writes reads back to the same record, whose dependent flags
-// (center, unzoom, area zoom) hold only with what they depend on.
+// Invariants: GetKeyValue returns (no endless search) a piece of the text
+// without separators, and with the capability string's key and separators
+// the value written; FromString then ToString is a fixed point whose
+// dependent flags (center, unzoom, area zoom) hold only with what they
+// depend on.
 #include <cstddef>
 #include <cstdint>
 #include <string>

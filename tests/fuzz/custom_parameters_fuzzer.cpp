@@ -1,19 +1,15 @@
-// The custom-parameter lists: a driver opened with fuzzed custom
-// parameters (the strings a capability query wrote from Gateway data and
-// the host hands back at Open) builds its camera, input and output lists,
-// including each camera's capability string. The device points at port 1
-// on the loopback address, where nothing listens; the worker thread's
-// connection attempt is abandoned by Close.
+// A driver opened with fuzzed custom parameters (which a capability query
+// wrote from Gateway data and the host hands back at Open) builds its
+// camera, input and output lists. The device is port 1 on the loopback
+// address, where nothing listens; Close abandons the connection attempt.
 //
-// Input: three bytes give the channel count (0-15), the input count (0-7)
-// and the output count (0-7); the rest, split at line feeds, are the custom
-// parameters 1, 2, 3, ... (so parameter 2, the Kalmeno version, decides
-// whether the worker thread starts).
+// Input: three bytes give the channel (0-15), input (0-7) and output (0-7)
+// counts; the rest, split at line feeds, are custom parameters 1, 2, ...
+// (parameter 2, the Kalmeno version, decides whether the worker starts).
 //
-// Invariants: every list record has a non-empty pid without ";"; no list is
-// longer than its count; camera records carry capability flags whose
-// dependencies a round trip through the capability string keeps; Open and
-// Close never crash, leak or hang.
+// Invariants: every record has a non-empty pid without ";"; no list is
+// longer than its count; capability flags survive a round trip through the
+// capability string; Open and Close never crash, leak or hang.
 #include <cstddef>
 #include <cstdint>
 #include <sstream>
@@ -56,9 +52,7 @@ class FuzzDeviceSetup : public ipc::IDeviceSetup, ipc::IDeviceParams, ipc::IConn
   const char* GetUserName() override { return "user"; }
   const char* GetPassword() override { return "secret"; }
 
-  std::uint32_t channels = 0;
-  std::uint32_t inputs = 0;
-  std::uint32_t outputs = 0;
+  std::uint32_t channels = 0, inputs = 0, outputs = 0;
   std::vector<std::string> custom;
 };
 

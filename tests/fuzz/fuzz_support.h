@@ -49,12 +49,10 @@ class InputReader {
   }
 
   std::string Rest() {
-    if (m_pos >= m_size) return std::string();
-    std::string rest(m_data + m_pos, m_size - m_pos);
+    const std::size_t from = m_pos;
     m_pos = m_size;
-    return rest;
+    return from < m_size ? std::string(m_data + from, m_size - from) : std::string();
   }
-
 
  private:
   const char* m_data;

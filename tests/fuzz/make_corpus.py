@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz harnesses into corpus/<name>/.
-
-Run from anywhere; the seeds are small, hand-picked shapes of each input
-(normal replies and the edge cases the parsers must survive). Files that
-other runs added to a corpus (regressions) are left alone.
-"""
+"""Writes the seed corpora of the fuzz harnesses into corpus/<name>/: normal
+inputs and the edge cases the parsers must survive. Other files there
+(regressions found by fuzzing) are left alone."""
 import pathlib
 import struct
 

@@ -1,17 +1,15 @@
-// The whole receive path: the input's bytes are written by a scripted
-// Gateway into a real loopback connection, and CSendReceiveBase reads them
-// as the Gateway client's receiver loop does (WaitForMessageStart above
-// protocol level 2, then ReceiveMessage), until the connection is gone.
+// The whole receive path: a scripted Gateway writes the input into a real
+// loopback connection, and CSendReceiveBase reads it as the client's
+// receiver loop does, until the connection is gone.
 //
 // The first input byte picks the protocol level (bit 0 set: level 2, no
 // start marker; else level 4); the rest is the byte stream. The writer
-// closes its end after the last byte, so every read ends at once on the
-// orderly close instead of waiting out the receive time-out.
+// closes its end after the last byte, so no read waits out the time-out.
 //
-// Invariants: a delivered message has a command and at most a 511-byte
-// header block and a body within the wire limit; the reader never
-// delivers more messages than the stream can hold; the connection is
-// reported gone once the stream is used up; nothing blocks.
+// Invariants: a delivered message has a command, a header block under the
+// limit and a body within the wire limit; no more messages come than the
+// stream can hold; the connection is reported gone at the end; nothing
+// blocks.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -31,7 +29,6 @@ using quorvel::ServerMessage;
 using quorvel::test_support::LoopbackListener;
 using quorvel::test_support::LoopbackPeer;
 
-constexpr int kAcceptTimeoutMs = 5000;
 // Every message takes at least its two length fields.
 constexpr std::size_t kSmallestMessage = 2 * quorvel::wire::kLengthSize;
 
@@ -60,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   device.port = Listener().Port();
   FUZZ_CHECK(device.port != 0);
   FUZZ_CHECK(reader.Transport().Connect(device, ShortPause));
-  LoopbackPeer peer = Listener().Accept(kAcceptTimeoutMs);
+  LoopbackPeer peer = Listener().Accept(5000);
   FUZZ_CHECK(peer.IsOpen());
 
   // The writer may block on a full socket while the reader is busy; it ends

@@ -1,10 +1,7 @@
-// Replays corpora through one fuzz harness in builds without libFuzzer:
-//   fuzz_replay NAME PATH...
-// Every file named, and every regular file in every directory named (sorted
-// by name), goes to harness NAME once. A broken invariant aborts and
-// sanitizer reports end the process as they would under libFuzzer. Exit
-// status 1 for an unknown harness, an unreadable input or no input at all,
-// so that a lost corpus is noticed.
+// fuzz_replay NAME PATH...: every file named, and every regular file of
+// every directory named (sorted), goes once to harness NAME, in builds
+// without libFuzzer. Exit status 1 for an unknown harness, an unreadable
+// input or no input at all, so that a lost corpus is noticed.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -20,8 +17,7 @@
 
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
-  using Harness = int (*)(const std::uint8_t*, std::size_t);
-  Harness harness = nullptr;
+  int (*harness)(const std::uint8_t*, std::size_t) = nullptr;
 #define FUZZ_HARNESS(name) \
   if (argc > 1 && std::strcmp(argv[1], #name) == 0) harness = Fuzz_##name;
 #include "fuzz_harnesses.inc"
@@ -33,14 +29,11 @@ int main(int argc, char** argv) {
   std::vector<fs::path> files;
   for (int i = 2; i < argc; ++i) {
     std::error_code error;
-    if (!fs::is_directory(argv[i], error)) {
-      files.emplace_back(argv[i]);
-      continue;
-    }
     const std::size_t first = files.size();
     for (const fs::directory_entry& entry : fs::directory_iterator(argv[i], error)) {
       if (entry.is_regular_file()) files.push_back(entry.path());
     }
+    if (error) files.emplace_back(argv[i]);  // not a directory: the file itself
     std::sort(files.begin() + static_cast<long>(first), files.end());
   }
   if (files.empty()) {

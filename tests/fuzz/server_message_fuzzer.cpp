@@ -1,15 +1,13 @@
 // Server-message header parser: arbitrary bytes as a header block through
-// SetHeaderData and Parse, then the accessors receivers use (GetHeader,
-// IsCommand, GetCommand, the body accessors). Also the request encoder's
-// UrlEncode, whose output goes back to the Gateway.
+// SetHeaderData and Parse, then the accessors receivers use; also UrlEncode,
+// whose output goes back to the Gateway.
 //
 // Invariants: every parsed header comes from one "\r\n"-ended line before
-// the first empty line, has no ":" and no line end in key or value, and is
-// trimmed of blanks and tabs; GetHeader returns the last value of a key;
-// Parse is true exactly when the command is not empty, and then
-// IsCommand("") is true; a second Parse gives the same headers; UrlEncode emits
-// only unreserved characters and well-formed percent groups and decodes
-// back to its input.
+// the first empty line, has no ":" or line end in key or value, and is
+// trimmed of blanks and tabs; GetHeader returns a key's last value; Parse is
+// true exactly when the command is not empty; a second Parse gives the same
+// headers; UrlEncode emits only unreserved characters and well-formed
+// percent groups and decodes back to its input.
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -40,13 +38,11 @@ void CheckHeader(const std::string& text) {
 // Lines that can count: those ended by "\r\n" before the first empty one.
 std::size_t CountCandidateLines(const std::string& text) {
   std::size_t lines = 0;
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t end = text.find("\r\n", pos);
-    if (end == std::string::npos || end == pos) return lines;
+  for (std::size_t pos = 0, end; (end = text.find("\r\n", pos)) != std::string::npos && end != pos;
+       pos = end + 2) {
     ++lines;
-    pos = end + 2;
   }
+  return lines;
 }
 
 void CheckUrlEncode(const std::string& text) {
@@ -55,18 +51,17 @@ void CheckUrlEncode(const std::string& text) {
   std::string decoded;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
     const char c = encoded[i];
-    if (c == '%') {
-      FUZZ_CHECK(i + 2 < encoded.size());
-      const std::size_t high = hex.find(encoded[i + 1]);
-      const std::size_t low = hex.find(encoded[i + 2]);
-      FUZZ_CHECK(high != std::string::npos && low != std::string::npos);
-      decoded.push_back(static_cast<char>(high * 16 + low));
-      i += 2;
-    } else {
+    if (c != '%') {
       FUZZ_CHECK(std::isalnum(static_cast<unsigned char>(c)) != 0 ||
                  std::string("~-_.").find(c) != std::string::npos);
       decoded.push_back(c);
+      continue;
     }
+    FUZZ_CHECK(i + 2 < encoded.size());
+    const std::size_t high = hex.find(encoded[++i]);
+    const std::size_t low = hex.find(encoded[++i]);
+    FUZZ_CHECK(high != std::string::npos && low != std::string::npos);
+    decoded.push_back(static_cast<char>(high * 16 + low));
   }
   FUZZ_CHECK(decoded == text);
 }
@@ -90,7 +85,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& header : headers) {
     CheckHeader(header.first);
     CheckHeader(header.second);
-    // The value a receiver sees for this key is the last one written.
     std::string last;
     for (const auto& other : headers) {
       if (other.first == header.first) last = other.second;
@@ -102,7 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(message.GetBody(body) == !text.empty());
   FUZZ_CHECK(message.GetBodyText() == text);
 
-  // Parsing again yields the same headers (nothing is consumed).
   message.Parse();
   FUZZ_CHECK(message.GetHeaders() == headers);
 

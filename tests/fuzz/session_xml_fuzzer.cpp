@@ -1,25 +1,21 @@
-// The XML replies of the session: the log-on ("user/authenticate",
-// "user/logon" with its Session body), the profile ("user/profile") and the
-// PTZ properties ("camera/ptz/properties"), each handed as a ServerMessage
-// to every receiver that reads such replies: CLogOn, CProfileReader and a
-// PTZ command channel (CGatewayPTZComm). Receivers pick their messages by
+// The XML replies of the session (log-on, profile, PTZ properties) handed
+// as a ServerMessage to every receiver that reads such replies: CLogOn,
+// CProfileReader and CGatewayPTZComm. Receivers pick their messages by
 // command themselves, so every one sees every input.
 //
-// Input: one flag byte, then a header block up to the first NUL, then the
-// body. Flag bits 0-1 choose the command of a "Response" line put in front
-// of the header block (authenticate, logon, profile, PTZ properties); bit 3
-// leaves the header block exactly as given instead. Bit 2 has the profile
-// reader ask for its profile first (ReadProfile, refused by a stopped
-// client), so it looks for the profile "service" of the default settings;
-// without it the name is empty. The reader has first taken in a fixed
-// profile with a PTZ camera "cam-1" of that name, so that a properties
-// reply has a camera to update; the PTZ channel serves "cam-1" too.
+// Input: a flag byte, a header block up to the first NUL, then the body.
+// Bits 0-1 choose the "Response" line put in front of the header block
+// (authenticate, logon, profile, PTZ properties); bit 3 leaves the block
+// as given. Bit 2 has the profile reader ask for its profile first
+// (refused by a stopped client), so it looks for the default settings'
+// profile "service"; without it the name is empty. The reader first takes
+// in a fixed profile with a PTZ camera "cam-1" of that name, so that a
+// properties reply has a camera to update; the PTZ channel serves "cam-1".
 //
 // Invariants: log-on status and key are the reply's headers; camera records
-// keep non-empty pids and increasing ids, PTZ capabilities are either
-// untouched or the full set with 255 presets; input and output records
-// have pids; the PTZ channel's preset list and count agree with the names
-// it parsed; nothing crashes or leaks.
+// keep non-empty pids and increasing ids, PTZ capabilities are untouched or
+// the full set with 255 presets; I/O records have pids; the PTZ channel's
+// preset list and count agree; nothing crashes or leaks.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -62,13 +58,6 @@ ServerMessage Message(const std::string& headers, const std::string& body) {
   return message;
 }
 
-ServerMessage KnownProfile(const std::string& name) {
-  return Message("Response: user/profile\r\n",
-                 "<Profile name=\"" + name + "\"><Cameras>"
-                 "<PtzCamera state=\"OK\" pid=\"cam-1\"/><Camera state=\"OK\" pid=\"cam-2\"/>"
-                 "</Cameras></Profile>");
-}
-
 bool IsUntouched(const quorvel::CPtzCapabilities& caps) {
   return !caps.pan && !caps.tilt && !caps.zoom && !caps.focus && !caps.iris && !caps.areaZoom &&
          !caps.center && !caps.unzoom && caps.presetCount == 0;
@@ -100,11 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quorvel::fuzzing::InputReader input(data, size);
   const std::uint8_t flags = input.Byte();
   std::string headers = input.Field();
-  const std::string body = input.Rest();
   if ((flags & 8) == 0) headers = std::string("Response: ") + kCommands[flags & 3] + "\r\n" + headers;
-  ServerMessage message = Message(headers, body);
+  ServerMessage message = Message(headers, input.Rest());
 
-  // Log-on.
   quorvel::CLogOn logOn(nullptr);
   logOn.ProcessServerMessage(message);
   if (message.IsCommand("user/authenticate")) {
@@ -116,18 +103,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (const std::string& name : logOn.GetProfileNames()) (void)name.size();
 
-  // Profile and PTZ properties, as the device properties reader gets them.
   quorvel::CProfileReader reader(&client);
   if ((flags & 4) != 0) FUZZ_CHECK(!reader.ReadProfile());
   FUZZ_CHECK(reader.GetProfileName() == ((flags & 4) != 0 ? "service" : ""));
-  ServerMessage known = KnownProfile(reader.GetProfileName());
+  ServerMessage known = Message("Response: user/profile\r\n",
+                                "<Profile name=\"" + reader.GetProfileName() + "\"><Cameras>"
+                                "<PtzCamera state=\"OK\" pid=\"cam-1\"/>"
+                                "<Camera state=\"OK\" pid=\"cam-2\"/></Cameras></Profile>");
   reader.ProcessServerMessage(known);
   FUZZ_CHECK(reader.GetCameras().size() == 2);
   reader.ProcessServerMessage(message);
   CheckProfile(reader);
 
-  // The PTZ channel's view of the same properties reply. Its driver has the
-  // PTZ camera and a log that formats like the real one; no Gateway client.
+  // The PTZ channel has a driver with the PTZ camera and no Gateway client.
   quorvel::test_support::FakeDriver driver;
   driver.cameras.resize(1);
   driver.cameras[0].pid = "cam-1";

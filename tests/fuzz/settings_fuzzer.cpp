@@ -1,13 +1,11 @@
-// The settings file: the input is written as Strevon.xml into the driver's
-// home directory (STREVON_HOME, set once at start) and read back with
-// ReadGatewaySettings and ReadStreamType for a device that has its own
-// Gateway section in the seeds and for one whose address cannot be put in
-// an XPath literal.
+// The settings file: the input, written as Strevon.xml into the driver's
+// home (STREVON_HOME, set once), read back with ReadGatewaySettings and
+// ReadStreamType for a device with its own Gateway section in the seeds
+// and for one whose address cannot be put in an XPath literal.
 //
-// Invariants: every resolution has a non-zero width and height; a file
-// that does not load gives exactly the defaults; the stream type is one of
-// the two known values; reads are repeatable (nothing is cached or
-// changed between two reads of the same file).
+// Invariants: resolutions have non-zero sides; a file that does not load
+// gives exactly the defaults; the stream type is one of the two known
+// values; two reads of the same file agree (nothing cached or changed).
 #include <cstddef>
 #include <cstdint>
 #include <string>

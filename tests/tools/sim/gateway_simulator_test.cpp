@@ -1,8 +1,6 @@
 // What a bare client reads from the Gateway simulator for each fault it can
-// be told to inject (stdin command or scenario setting), how it stops with
-// clients connected, and the process contract the scripts rely on. The
-// driver's handling of these faults is the fault suite's business; here the
-// simulator's own bytes are pinned, read by a client written out below.
+// inject (stdin command or scenario setting), how it stops with clients
+// connected, and the process contract the scripts rely on.
 #include "gateway_simulator.h"
 
 #include <arpa/inet.h>
@@ -86,27 +84,21 @@ class Client {
     std::string out;
     return ReadExact(n, Clock::now() + Ms(3000), &out) ? out : std::string();
   }
-  // One whole message, beginning with the start marker exactly: the
-  // simulator sends no stray bytes unless told to.
-  std::optional<Message> Read(Ms timeout = Ms(3000)) {
+  // The next whole message, or the next with this "Response" (the others are
+  // dropped). Each begins with the start marker exactly: the simulator sends
+  // no stray bytes unless told to.
+  std::optional<Message> Read(const std::string& response = "", Ms timeout = Ms(3000)) {
     const auto deadline = Clock::now() + timeout;
-    std::string b;
-    Message m;
-    if (!ReadExact(15, deadline, &b)) return std::nullopt;
-    end_ = b == Marker() ? end_ : ReadEnd::kBadMarker;
-    if (b != Marker() || !ReadExact(4, deadline, &b) || !ReadExact(U32(b), deadline, &m.header_text) ||
-        !ReadExact(4, deadline, &b) || !ReadExact(U32(b), deadline, &m.body)) {
-      return std::nullopt;
+    for (std::string b;;) {
+      Message m;
+      if (!ReadExact(15, deadline, &b)) return std::nullopt;
+      end_ = b == Marker() ? end_ : ReadEnd::kBadMarker;
+      if (b != Marker() || !ReadExact(4, deadline, &b) || !ReadExact(U32(b), deadline, &m.header_text) ||
+          !ReadExact(4, deadline, &b) || !ReadExact(U32(b), deadline, &m.body)) {
+        return std::nullopt;
+      }
+      if (response.empty() || m.Get("Response") == response) return m;
     }
-    return m;
-  }
-  // Reads messages until one with this "Response"; the others are dropped.
-  std::optional<Message> ReadUntil(const std::string& response, Ms timeout = Ms(3000)) {
-    const auto deadline = Clock::now() + timeout;
-    while (auto m = Read(std::chrono::duration_cast<Ms>(deadline - Clock::now()))) {
-      if (m->Get("Response") == response) return m;
-    }
-    return std::nullopt;
   }
   // Reads and drops everything until the connection ends.
   ReadEnd ReadToEnd() {
@@ -155,16 +147,16 @@ Scenario FastSite() {
 
 bool LogOn(Client& c, std::uint16_t port) {
   if (c.Connect(port) != 0 || !c.Send("user/authenticate?user-agent=test")) return false;
-  const auto auth = c.ReadUntil("user/authenticate");
+  const auto auth = c.Read("user/authenticate");
   const std::string digest = auth ? ComputeLogonDigest("admin", auth->Get("DigestKey")) : "";
   return auth && c.Send("user/logon?uid=admin&pass=" + digest) &&
-         c.ReadUntil("user/logon").value_or(Message{}).Get("Status") == "LoggedIn";
+         c.Read("user/logon").value_or(Message{}).Get("Status") == "LoggedIn";
 }
 
 // The next whole message, or with skip the next one with this "Response"; it
 // must be there and answer or push this command.
 Message Next(Client& c, const char* response, bool skip = false) {
-  const auto m = skip ? c.ReadUntil(response) : c.Read();
+  const auto m = c.Read(skip ? response : "");
   EXPECT_TRUE(m) << "no " << response << "; ended " << static_cast<int>(c.LastEnd());
   EXPECT_EQ(response, m.value_or(Message{}).Get("Response"));
   return m.value_or(Message{});
@@ -235,7 +227,7 @@ const FaultCase kFaults[] = {
     {"ResetInsideABody", "", {"reset-mid-body"}, "", [](Sim&, Client& c) { ExpectEnd(c, ReadEnd::kReset); }},
     {"ResetAfterThreeFrames", "", {"reset-after-frames 3"}, kSubscribe, [](Sim& sim, Client& c) {
        int frames = 0;
-       while (auto m = c.Read()) frames += m->Get("Response") == "video/stream" ? 1 : 0;
+       while (c.Read("video/stream")) ++frames;
        EXPECT_EQ(ReadEnd::kReset, c.LastEnd());
        EXPECT_EQ(3, frames);
        EXPECT_EQ(3u, sim.FramesSent(1));
@@ -272,7 +264,7 @@ const FaultCase kFaults[] = {
      [](Sim&, Client& c) { ExpectFrame(c, "1", "NoSignal", false, false); }},
     {"StalledStream", "", {"stall 1"}, kSubscribe, [](Sim& sim, Client& c) {
        EXPECT_EQ("OK", Next(c, "video/realtime/subscribe", true).Get("Status"));
-       EXPECT_FALSE(c.ReadUntil("video/stream", Ms(200)));  // ten frames' time
+       EXPECT_FALSE(c.Read("video/stream", Ms(200)));  // ten frames' time
        EXPECT_EQ(ReadEnd::kTimeout, c.LastEnd());
        RunCommand(sim, "unstall 1");
        const std::string body = Next(c, "video/stream", true).body;
@@ -323,7 +315,7 @@ TEST(GatewaySimulatorTest, StopEndsPromptlyAndClosesConnectedClients) {
   ASSERT_TRUE(LogOn(streaming, sim.Port()));
   ASSERT_EQ(0, idle.Connect(sim.Port()));
   ASSERT_TRUE(streaming.Send(kSubscribe));
-  ASSERT_TRUE(streaming.ReadUntil("video/stream"));
+  ASSERT_TRUE(streaming.Read("video/stream"));
   ASSERT_TRUE(sim.WaitForActiveConnections(2, Ms(2000)));
   const auto start = Clock::now();
   sim.Stop();
@@ -345,7 +337,7 @@ TEST(GatewaySimulatorTest, ProcessAnnouncesItsPortObeysStdinLogsRequestsAndStops
   Client client;
   ASSERT_EQ(0, client.Connect(static_cast<std::uint16_t>(std::stoi(sim.Output().substr(20)))));
   ASSERT_TRUE(client.Send("user/authenticate?user-agent=Gateway%20SDK"));
-  ASSERT_TRUE(client.ReadUntil("user/authenticate"));
+  ASSERT_TRUE(client.Read("user/authenticate"));
   ASSERT_TRUE(sim.Write("reset\n"));
   EXPECT_TRUE(sim.WaitForOutput("ok delivered to 1\n", Ms(5000))) << sim.Output();
   EXPECT_EQ(ReadEnd::kReset, client.ReadToEnd());
