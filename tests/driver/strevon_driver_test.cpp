@@ -26,8 +26,6 @@ class StrevonDriverTest : public ::testing::Test {
     config.inputCount = inputs;
     config.outputCount = outputs;
     config.port = 1;
-    config.userName = "u";
-    config.password = "p";
     config.customParameters = std::move(custom);
     setup = std::make_unique<strevon::host::DeviceSetup>(config);
     return driver.Open(&sink, &allocator, setup.get());

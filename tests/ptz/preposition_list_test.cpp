@@ -155,12 +155,6 @@ TEST(PrepositionListTest, ShowsRecallsAddsAndDeletesAsTheChannelAllows) {
     EXPECT_EQ(current, c.current);
     EXPECT_EQ(comm.calls, c.calls);
   }
-
-  CPrepositionList unconnected(0);
-  EXPECT_FALSE(unconnected.Refresh());
-  EXPECT_FALSE(unconnected.GoToPreposition("Door", 1));
-  EXPECT_FALSE(unconnected.DeletePreposition("Door"));
-  EXPECT_EQ(unconnected.AddPreposition("Door"), -18);
 }
 
 }  // namespace

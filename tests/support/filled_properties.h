@@ -1,6 +1,6 @@
 // Camera properties filled by hand instead of by a device, for the capability
 // fetch and the writing into a host's result sink. Complete() gives Save all
-// it needs; Fetch fails with the status given (0 succeeds, -1 throws).
+// it needs; Fetch fails with the status given (-1 throws).
 #pragma once
 
 #include <stdexcept>
@@ -14,14 +14,8 @@ namespace test_support {
 class FilledProperties : public CBaseCameraProperties {
  public:
   explicit FilledProperties(std::uint32_t videoStandard = 0, int fetchStatus = 0, std::string errorText = "")
-      : CBaseCameraProperties(Device(), videoStandard), m_fetchStatus(fetchStatus), m_errorText(std::move(errorText)) {}
-  static DEVICE_INFO Device() {
-    DEVICE_INFO device;
-    device.address = "gw.local";
-    device.port = 8080;
-    device.userName = "user";
-    return device;
-  }
+      : CBaseCameraProperties(DEVICE_INFO(), videoStandard), m_fetchStatus(fetchStatus),
+        m_errorText(std::move(errorText)) {}
   FilledProperties& Complete() {
     m_deviceName = "gw.local";
     m_codecKinds = {2, 3};
@@ -32,9 +26,8 @@ class FilledProperties : public CBaseCameraProperties {
   }
   bool Fetch(int* status) override {
     if (m_fetchStatus < 0) throw std::runtime_error("fetch");
-    m_deviceName = "device";
-    if (m_fetchStatus != 0) *status = m_fetchStatus;
-    return m_fetchStatus == 0;
+    *status = m_fetchStatus;
+    return false;
   }
   bool SaveParameters(ipcapture::ICapabilityResultSink* sink) override {
     WriteParameter(sink, 1, "Only", 0, "");
