@@ -1,13 +1,7 @@
 // A Gateway connection that breaks or carries junk. Faults that end the
-// connection must lead to a fresh log-on, after which the full-rate stream
-// comes back through the stall restart, PTZ commands get through and input
-// events reach the host once it starts I/O again (unless "Resilient" is on,
-// which also brings motion-only streams back). Faults inside a live
-// connection cost at most the message they spoil: no new log-on, the stream
-// and the input events go on. Every case ends with a clean shutdown.
-#include <functional>
-#include <string>
-
+// connection lead to a fresh log-on, after which the driver recovers in full;
+// faults inside a live connection cost at most the message they spoil.
+// Every case ends with a clean shutdown.
 #include "integration_fixture.h"
 
 namespace strevon {
@@ -65,7 +59,7 @@ TEST_F(FaultConnectionTest, ConnectionEndingFaultsEndInAFreshLogOnAndFullRecover
   }
   EXPECT_EQ(Status(0), 0);
   ASSERT_NO_FATAL_FAILURE(ExpectPtzReachesGateway());
-  ASSERT_NO_FATAL_FAILURE(ExpectInputEventDelivered("in-2"));
+  EXPECT_TRUE(InputEventReachesHost("in-2"));
   CloseAndCheck();
 }
 
@@ -79,10 +73,10 @@ TEST_F(FaultConnectionTest, FaultsInsideALiveConnectionCostAtMostTheSpoiledMessa
   }
   EXPECT_EQ(simulator->CountRequests("user/logon"), 1u) << "connection was replaced";
   EXPECT_EQ(simulator->ConnectionsAccepted(), 1u);
-  EXPECT_EQ(checkers[0].Bad(), 0u) << checkers[0].FirstProblem();
+  EXPECT_EQ(checkers[0].FirstProblem(), "");
   EXPECT_EQ(Status(0), 0);
   ASSERT_NO_FATAL_FAILURE(ExpectPtzReachesGateway());
-  ASSERT_NO_FATAL_FAILURE(ExpectInputEventDelivered("in-2"));
+  EXPECT_TRUE(InputEventReachesHost("in-2"));
   CloseAndCheck();
 }
 
@@ -127,15 +121,13 @@ TEST_P(ResilienceTest, InputEventsAndMotionOnlyStreamAfterAReconnection) {
   const bool resilient = GetParam();
   ASSERT_NO_FATAL_FAILURE(OpenStreaming(resilient ? WithResilience(kMotionOnChannelOne) : kMotionOnChannelOne));
   checkers[1].Attach(handlers[1]);
-  ASSERT_TRUE(Start(1));
-  ASSERT_EQ(WaitForChannelRequest("video/realtime/subscribe", 1)->Param("type"), "MotionOnly");
-  ASSERT_TRUE(handlers[1].WaitForFrames(2, 10s));
+  ASSERT_NO_FATAL_FAILURE(StartChannels({1}, 2));
 
   const std::uint64_t mark = Mark();
   ASSERT_GE(simulator->ResetConnections(), 1u);
   ASSERT_TRUE(WaitConnected(mark));
   if (resilient) {
-    ASSERT_NO_FATAL_FAILURE(ExpectInputEventDelivered("in-2"));  // without a new StartIO
+    EXPECT_TRUE(InputEventReachesHost("in-2"));  // without a new StartIO
     const auto again = WaitForChannelRequest("video/realtime/subscribe", 1, mark);
     ASSERT_TRUE(again.has_value()) << "motion-only stream not subscribed again";
     EXPECT_EQ(again->Param("type"), "MotionOnly");
@@ -143,21 +135,19 @@ TEST_P(ResilienceTest, InputEventsAndMotionOnlyStreamAfterAReconnection) {
   } else {
     // The old event registration is gone: the "on" waits for a new StartIO
     // (a bounded wait for what must not happen: one event round trip).
-    const std::size_t from = ioCallback.Reports().Size();
-    ASSERT_GE(simulator->SetInput("in-2", false) + simulator->SetInput("in-2", true), 1u);
-    EXPECT_FALSE(InputOnSince(from, "in-2", 300ms)) << "input event reached the host without StartIO";
+    EXPECT_FALSE(InputEventReachesHost("in-2", 300ms)) << "input event reached the host without StartIO";
     io->StopIO();
     ASSERT_TRUE(io->StartIO());
-    ASSERT_NO_FATAL_FAILURE(ExpectInputEventDelivered("in-2"));
+    EXPECT_TRUE(InputEventReachesHost("in-2"));
     // The restart pass that brought channel 0 back left channel 1 alone.
     const std::uint64_t motionFrames = handlers[1].FrameCount();
     ASSERT_TRUE(WaitForChannelRequest("video/realtime/subscribe", 0, mark).has_value());
     ASSERT_NO_FATAL_FAILURE(ExpectStreamResumes());
-    EXPECT_EQ(CountChannelRequests("video/realtime/subscribe", 1, mark), 0u);
+    EXPECT_FALSE(WaitForChannelRequest("video/realtime/subscribe", 1, mark, 0ms));
     EXPECT_EQ(handlers[1].FrameCount(), motionFrames) << "motion-only stream came back";
     EXPECT_EQ(Status(1), 0);
   }
-  EXPECT_EQ(checkers[1].Bad(), 0u) << checkers[1].FirstProblem();
+  EXPECT_EQ(checkers[1].FirstProblem(), "");
   CloseAndCheck();
 }
 

@@ -1,11 +1,5 @@
-// A host that hands over missing pieces or refuses what it is given: a null
-// device setup or null texts in it fail Open; a missing or failing frame
-// allocator, frames without a buffer, a missing or refusing frame handler
-// drop frames with a log line; a null I/O callback silences the inputs.
-// Never a crash, never a frame left unreleased, and a clean shutdown.
-#include <functional>
-#include <string>
-
+// A host that hands over missing pieces or refuses what it is given: never
+// a crash, never a frame left unreleased, and a clean shutdown.
 #include "integration_fixture.h"
 
 namespace strevon {
@@ -90,7 +84,6 @@ TEST_F(FaultHostTest, EveryLentFrameIsReleasedOnceWhateverTheHostFails) {
     EXPECT_EQ(Status(0), 0) << "a dropped frame made the channel offline";
     c.fail(false);
     EXPECT_TRUE(handlers[0].WaitForFrames(handlers[0].FrameCount() + 3, kRecoveryBound));
-    EXPECT_EQ(allocator.Violations(), 0u);  // a leak shows in CloseAndCheck
   }
   // Whether a channel without a handler starts is the capture object's
   // choice; either way nothing may reach a handler or leak a frame.
@@ -101,31 +94,23 @@ TEST_F(FaultHostTest, EveryLentFrameIsReleasedOnceWhateverTheHostFails) {
   CloseAndCheck();
 }
 
-TEST_F(FaultHostTest, NullFrameAllocatorDropsEveryFrame) {
-  home.Write(kVerboseSettings);
-  ASSERT_NO_FATAL_FAILURE(StartSimulator(TwoCameras()));
-  setup = std::make_unique<host::DeviceSetup>(DefaultDevice());
-  driver = library.Exports().CreateIPCaptureEx3();
-  ASSERT_NE(driver, nullptr);
-  ASSERT_TRUE(driver->Open(&sink, nullptr, setup.get()));
-  capture = driver->GetVideoCaptureEx();
-  ASSERT_TRUE(WaitConnected());
+// Neither is refused at Open: frames are dropped with a log line, input
+// events are only logged until a callback is set.
+TEST_F(FaultHostTest, NullFrameAllocatorDropsEveryFrameNullIOCallbackSilencesInputs) {
+  nullAllocator = true;
+  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras(), kVerboseSettings));
   ASSERT_TRUE(Start(0));
   ASSERT_TRUE(simulator->WaitForFrames(0, 5, 10s));
   EXPECT_TRUE(sink.WaitForText("ERROR Frame allocator is NULL", 10s));
   EXPECT_EQ(handlers[0].FrameCount(), 0u);
-  CloseAndCheck();
-}
 
-TEST_F(FaultHostTest, NullIOCallbackSilencesInputsUntilOneIsSet) {
-  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras(), kVerboseSettings));
   EXPECT_FALSE(io->SetIOCallback(nullptr));
   ASSERT_TRUE(io->StartIO());
   ASSERT_GE(simulator->SetInput("in-1", true), 1u);
   EXPECT_TRUE(sink.WaitForText("IO event (pid='in-1' status='On') received", 5s));
   EXPECT_TRUE(io->SetIOCallback(&ioCallback));
   EXPECT_TRUE(io->SetIOCallback(nullptr));  // a null keeps the one set
-  ASSERT_NO_FATAL_FAILURE(ExpectInputEventDelivered("in-2"));
+  EXPECT_TRUE(InputEventReachesHost("in-2"));
   CloseAndCheck();
 }
 

@@ -1,7 +1,5 @@
-// Replies the driver cannot use: spoiled XML in the log-on, profile and PTZ
-// property replies, stream messages whose "Cid" names no channel or is not a
-// number or that lack "Size" or "Fourcc". Nothing may crash or leak a frame,
-// and once the Gateway answers properly the driver streams and moves the dome.
+// Replies the driver cannot use: nothing may crash or leak a frame, and once
+// the Gateway answers properly the driver streams and moves the dome.
 #include <array>
 
 #include "integration_fixture.h"
@@ -12,47 +10,39 @@ namespace {
 
 using FaultReplyTest = IntegrationFixture;
 
-// The replies one exchange meets, in order: a connect sequence forced by a
-// reset, or a preset refresh of the dome.
-class SpoiledXmlTest : public IntegrationFixture,
-                       public ::testing::WithParamInterface<std::vector<std::string>> {};
-
-// Each spoiling in turn; a reply is answered properly once its spoiled form
-// was met, so a driver that gives up meets the next one on its retry.
-// "Resilient" is on: the stream subscribed anew marks a completed log-on.
-TEST_P(SpoiledXmlTest, SpoiledReplyCostsNothingOnceTheGatewayAnswersProperly) {
-  const std::vector<std::string>& commands = GetParam();
-  const bool ptzReply = commands.front() == "camera/ptz/takeover";
+// Each spoiling in turn of the replies one exchange meets, in order: a
+// connect sequence forced by a reset, or a preset refresh of the dome. A
+// reply is answered properly once its spoiled form was met, so a driver
+// that gives up meets the next one on its retry. "Resilient" is on: the
+// stream subscribed anew marks a completed log-on.
+TEST_F(FaultReplyTest, SpoiledReplyCostsNothingOnceTheGatewayAnswersProperly) {
   ASSERT_NO_FATAL_FAILURE(OpenStreaming(WithResilience(kMotionOnChannelOne)));
-  for (const sim::XmlFault fault : {sim::XmlFault::kMalformed, sim::XmlFault::kEmpty, sim::XmlFault::kHuge}) {
-    SCOPED_TRACE(static_cast<int>(fault));
-    std::uint64_t from = Mark();
-    for (const std::string& command : commands) simulator->SetXmlFault(command, fault);
-    if (ptzReply) {
-      ASSERT_NO_FATAL_FAILURE(ExpectPtzReachesGateway());
-      ptz->GetPTZApiEx(1)->RefreshPresets();
-    } else {
-      ASSERT_GE(simulator->ResetConnections(), 1u);
+  for (const std::vector<std::string>& commands :
+       {std::vector<std::string>{"user/logon", "user/profile"}, std::vector<std::string>{"camera/ptz/takeover"}}) {
+    const bool ptzReply = commands.front() == "camera/ptz/takeover";
+    for (const sim::XmlFault fault : {sim::XmlFault::kMalformed, sim::XmlFault::kEmpty, sim::XmlFault::kHuge}) {
+      SCOPED_TRACE(commands.front() + " fault " + std::to_string(static_cast<int>(fault)));
+      std::uint64_t from = Mark();
+      for (const std::string& command : commands) simulator->SetXmlFault(command, fault);
+      if (ptzReply) {
+        ASSERT_NO_FATAL_FAILURE(ExpectPtzReachesGateway());
+        ptz->GetPTZApiEx(1)->RefreshPresets();
+      } else {
+        ASSERT_GE(simulator->ResetConnections(), 1u);
+      }
+      for (const std::string& command : commands) {
+        const auto spoiled = simulator->WaitForRequest(command, nullptr, kReconnectBound, from);
+        ASSERT_TRUE(spoiled.has_value()) << command;
+        simulator->SetXmlFault(command, sim::XmlFault::kNone);
+        from = spoiled->index;
+      }
+      EXPECT_TRUE(ptzReply || WaitForChannelRequest("video/realtime/subscribe", 0, from).has_value());
     }
-    for (const std::string& command : commands) {
-      const auto spoiled = simulator->WaitForRequest(command, nullptr, kReconnectBound, from);
-      ASSERT_TRUE(spoiled.has_value()) << command;
-      simulator->SetXmlFault(command, sim::XmlFault::kNone);
-      from = spoiled->index;
-    }
-    EXPECT_TRUE(ptzReply || WaitForChannelRequest("video/realtime/subscribe", 0, from).has_value());
   }
   ASSERT_NO_FATAL_FAILURE(ExpectStreamResumes());
   ASSERT_NO_FATAL_FAILURE(ExpectPtzReachesGateway());
   CloseAndCheck();
 }
-
-INSTANTIATE_TEST_SUITE_P(Replies, SpoiledXmlTest,
-                         ::testing::Values(std::vector<std::string>{"user/logon", "user/profile"},
-                                           std::vector<std::string>{"camera/ptz/takeover"}),
-                         [](const ::testing::TestParamInfo<std::vector<std::string>>& info) {
-                           return info.param.size() == 2 ? "LogOnAndProfile" : "PtzProperties";
-                         });
 
 // Channel 1 (motion only) streams too. Frames are not checked byte for byte
 // here: a "Cid" read as 0 hands channel 0 channel 1's frames.
@@ -60,9 +50,7 @@ TEST_F(FaultReplyTest, StreamMessagesWithASpoiledCidReachNoOtherChannel) {
   ASSERT_NO_FATAL_FAILURE(Open(TwoCameras(), kMotionOnChannelOne));
   ASSERT_TRUE(io->SetIOCallback(&ioCallback));
   ASSERT_TRUE(io->StartIO());
-  ASSERT_TRUE(Start(0));
-  ASSERT_TRUE(Start(1));
-  ASSERT_TRUE(handlers[1].WaitForFrames(1, 10s));
+  ASSERT_NO_FATAL_FAILURE(StartChannels({0, 1}));
   // A "Cid" that is not a number reads as 0; one out of range reaches no one.
   for (const sim::CidFault fault : {sim::CidFault::kOutOfRange, sim::CidFault::kNotNumeric}) {
     SCOPED_TRACE(fault == sim::CidFault::kNotNumeric ? "not numeric" : "out of range");
@@ -82,7 +70,7 @@ TEST_F(FaultReplyTest, StreamMessagesWithASpoiledCidReachNoOtherChannel) {
   }
   EXPECT_EQ(handlers[1].LastInfo().fourcc, kFourccJpeg);
   EXPECT_EQ(handlers[1].LastInfo().width, static_cast<std::uint32_t>(kFrameWidth));
-  ASSERT_NO_FATAL_FAILURE(ExpectInputEventDelivered("in-2"));
+  EXPECT_TRUE(InputEventReachesHost("in-2"));
   CloseAndCheck();
 }
 

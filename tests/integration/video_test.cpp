@@ -1,7 +1,4 @@
-// Live video through the real library: the subscription on the wire in both
-// request forms and both frame kinds, frames delivered byte-exact, the channel status the host
-// reads, the dome takeover, stopping a channel (also from inside its own
-// frame callback) and the stall restart.
+// Live video through the real library and the simulated Gateway.
 #include <cstdlib>
 #include <future>
 #include <regex>
@@ -14,36 +11,6 @@ namespace {
 
 using VideoTest = IntegrationFixture;
 
-TEST_F(VideoTest, SubscribesWithEveryParameterAndDeliversIntactFrames) {
-  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras()));
-  const auto before = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                     std::chrono::system_clock::now().time_since_epoch())
-                                                     .count());
-  for (std::uint32_t ch = 0; ch < 2; ++ch) {
-    checkers[ch].Attach(handlers[ch]);
-    ASSERT_TRUE(Start(ch));
-  }
-  for (std::uint32_t ch = 0; ch < 2; ++ch) {
-    SCOPED_TRACE(ch);
-    const auto request = WaitForChannelRequest("video/realtime/subscribe", ch);
-    ASSERT_TRUE(request.has_value());
-    const std::string id = std::to_string(ch);
-    const std::regex form("video/realtime/subscribe\\?gid=" + id + "&cid=" + id + "&pid=cam-" +
-                          std::to_string(ch + 1) +
-                          "&format=JPEG&type=FullRate&width=704&height=576&starttime=([0-9]+)");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(request->raw_text, match, form)) << request->raw_text;
-    EXPECT_GE(std::stoull(match[1]), before);
-    EXPECT_LE(std::stoull(match[1]), before + 10000);
-    ASSERT_TRUE(handlers[ch].WaitForFrames(10, 10s));
-    EXPECT_EQ(checkers[ch].Bad(), 0u) << checkers[ch].FirstProblem();
-    EXPECT_EQ(Status(ch), 0);
-  }
-  EXPECT_TRUE(capture->StopChannel(0));
-  EXPECT_TRUE(capture->StopChannel(1));
-  CloseAndCheck();
-}
-
 // The request form follows the Gateway's level, the frame kind the
 // connection value; every byte arrives either way. The channel is started
 // right after Open, before the log-on, and subscribed once connected.
@@ -55,31 +22,38 @@ TEST_F(VideoTest, EachRequestFormAndFrameKindArrivesByteExactOnAChannelStartedRi
     const char* subscribe;  // a pattern
     const char* unsubscribe;
   } cases[] = {
-      {"level 2: short form, Width and Height headers", true, false, 1, kFourccJpeg, 20000,
+      {"level 3: every parameter", false, false, 1, kFourccJpeg, 32768,
+       "video/realtime/subscribe\\?gid=1&cid=1&pid=cam-2&format=JPEG&type=FullRate&width=704&height=576&starttime=[0-9]+",
+       "video/realtime/unsubscribe?gid=1&cid=1&pid=cam-2"},
+      {"level 2: short form, Width and Height headers", true, false, 1, kFourccJpeg, 32768,
        "video/realtime/subscribe\\?gid=1&cid=cam-2%3A1&format=JPEG&width=704&height=576&starttime=[0-9]+",
        "video/realtime/unsubscribe?gid=1&cid=cam-2%3A1"},
-      {"native frames", false, false, 0, kFourccH264, 12000, ".*&format=Native&.*",
+      {"native frames", false, false, 0, kFourccH264, 16384, ".*&format=Native&.*",
        "video/realtime/unsubscribe?gid=1&cid=1&pid=cam-2"},
       // A "Fourcc" header that is not a decimal number gives fourcc 0.
-      {"fourcc as text", false, true, 1, 0, 20000, ".*&format=JPEG&.*",
+      {"fourcc as text", false, true, 1, 0, 32768, ".*&format=JPEG&.*",
        "video/realtime/unsubscribe?gid=1&cid=1&pid=cam-2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FrameChecker checker(1);
+    FrameChecker checker(1, c.fourcc);
     DriverGuard guard{this};
     sim::Scenario s = TwoCameras(c.level2);
     s.video.fourcc_as_text = c.fourccAsText;
     ASSERT_NO_FATAL_FAILURE(Open(s, "", false, [&](host::DeviceConfig& d) { d.connectionValue = c.connectionValue; }));
-    checker.ExpectFourcc(c.fourcc);
     checker.Attach(handlers[1]);
+    const auto before = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
     ASSERT_TRUE(Start(1));
     const auto request = WaitForChannelRequest("video/realtime/subscribe", 1);
     ASSERT_TRUE(request.has_value());
     EXPECT_TRUE(std::regex_match(request->raw_text, std::regex(c.subscribe))) << request->raw_text;
+    const std::uint64_t since = std::stoull(request->Param("starttime")) - before.count();
+    EXPECT_LE(since, 10000u) << "starttime " << request->Param("starttime");
     ASSERT_TRUE(handlers[1].WaitForFrames(handlers[1].FrameCount() + 10, 10s));
-    EXPECT_EQ(checker.Bad(), 0u) << checker.FirstProblem();
+    EXPECT_EQ(checker.FirstProblem(), "");
     EXPECT_EQ(handlers[1].LastInfo().dataSize, c.size);
+    EXPECT_EQ(Status(1), 0);
     EXPECT_TRUE(capture->StopChannel(1));
     const auto stop = WaitForChannelRequest("video/realtime/unsubscribe", 1);
     ASSERT_TRUE(stop.has_value());
@@ -87,39 +61,23 @@ TEST_F(VideoTest, EachRequestFormAndFrameKindArrivesByteExactOnAChannelStartedRi
   }
 }
 
-TEST_F(VideoTest, StatusFollowsTheStreamAndSignalLossReachesTheHost) {
+TEST_F(VideoTest, StatusFollowsTheStreamAndTheDomeIsTakenOverOncePerStartOrParameterChange) {
   ASSERT_NO_FATAL_FAILURE(Open(TwoCameras()));
   EXPECT_EQ(Status(0), -1);
-  ASSERT_TRUE(Start(0));
-  ASSERT_TRUE(Start(1));
-  ASSERT_TRUE(handlers[0].WaitForFrames(1, 10s));
-  ASSERT_TRUE(handlers[1].WaitForFrames(1, 10s));
+  ASSERT_NO_FATAL_FAILURE(StartChannels({0, 1}, 5));
   EXPECT_EQ(Status(0), 0);
   EXPECT_EQ(Status(1), 0);
+  const auto takeovers = [&] { return simulator->CountRequests("camera/ptz/takeover"); };
+  EXPECT_EQ(simulator->WaitForRequest("camera/ptz/takeover")->Param("pid"), "cam-2");
+  EXPECT_EQ(takeovers(), 1u);
 
   simulator->SetStreamStatus(1, "NoSignal");
   ASSERT_TRUE(handlers[1].WaitForSignalLost(1, 10s));
   EXPECT_EQ(Status(1), 2);
-  // Any other status word makes the channel offline (2 too), no signal loss.
-  simulator->SetStreamStatus(0, "CameraUnavailable");
-  ASSERT_TRUE(WaitUntil([&] { return Status(0) == 2; }));
-  EXPECT_EQ(handlers[0].SignalLostCount(), 0u);
-
   simulator->SetStreamStatus(1, "");
   ASSERT_TRUE(handlers[1].WaitForFrames(handlers[1].FrameCount() + 1, 10s));
   EXPECT_EQ(Status(1), 0);
   EXPECT_EQ(handlers[1].SignalLostCount(), 1u);
-}
-
-TEST_F(VideoTest, DomeIsTakenOverOncePerStartAndAfterAParameterChange) {
-  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras()));
-  ASSERT_TRUE(Start(0));
-  ASSERT_TRUE(Start(1));
-  ASSERT_TRUE(handlers[0].WaitForFrames(5, 10s));
-  ASSERT_TRUE(handlers[1].WaitForFrames(5, 10s));
-  const auto takeovers = [&] { return simulator->CountRequests("camera/ptz/takeover"); };
-  EXPECT_EQ(simulator->WaitForRequest("camera/ptz/takeover")->Param("pid"), "cam-2");
-  EXPECT_EQ(takeovers(), 1u);
 
   const std::uint64_t mark = Mark();
   host::ChannelSize smaller(352, 288);
@@ -134,9 +92,13 @@ TEST_F(VideoTest, DomeIsTakenOverOncePerStartAndAfterAParameterChange) {
   ASSERT_TRUE(WaitUntil([&] { return takeovers() == 2; }));
   ASSERT_TRUE(handlers[1].WaitForFrames(handlers[1].FrameCount() + 3, 10s));
   EXPECT_EQ(takeovers(), 2u);
-
   ASSERT_TRUE(Start(1));  // a fresh start takes the dome over again
   ASSERT_TRUE(WaitUntil([&] { return takeovers() == 3; }));
+
+  // Any other status word makes the channel offline (2 too), no signal loss.
+  simulator->SetStreamStatus(0, "CameraUnavailable");
+  ASSERT_TRUE(WaitUntil([&] { return Status(0) == 2; }));
+  EXPECT_EQ(handlers[0].SignalLostCount(), 0u);
   EXPECT_TRUE(capture->StopChannel(0));
   EXPECT_FALSE(capture->ChangeChannelParameters(0, &smaller, 9));  // nothing runs there
 }
@@ -234,8 +196,8 @@ TEST_F(VideoTest, StalledFullRateStreamIsSubscribedAgainMotionOnlyIsLeftAlone) {
   simulator->SetStalled(0, false);
   ASSERT_TRUE(handlers[0].WaitForFrames(handlers[0].FrameCount() + 3, 10s));
   EXPECT_EQ(Status(0), 0);
-  EXPECT_EQ(CountChannelRequests("video/realtime/unsubscribe", 1, mark), 0u);
-  EXPECT_EQ(CountChannelRequests("video/realtime/subscribe", 1, mark), 0u);
+  EXPECT_FALSE(WaitForChannelRequest("video/realtime/unsubscribe", 1, mark, 0ms));
+  EXPECT_FALSE(WaitForChannelRequest("video/realtime/subscribe", 1, mark, 0ms));
   EXPECT_EQ(Status(1), 0);
 }
 
