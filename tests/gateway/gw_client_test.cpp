@@ -71,15 +71,8 @@ class RecordingReceiver : public IMessageReceiver, public IConnectionUser {
 class GWClientTest : public ::testing::Test {
  protected:
   void SetUp() override { CountedMessage::s_live = 0; }
-  DEVICE_INFO Info(std::uint16_t port = 0, std::uint32_t connectTimeout = 2000) {
-    DEVICE_INFO info;
-    info.address = "127.0.0.1";
-    info.port = port != 0 ? port : m_listener.Port();
-    info.connectTimeout = connectTimeout;
-    return info;
-  }
   void ConnectClient() {
-    ASSERT_TRUE(m_client.Connect(Info()));
+    ASSERT_TRUE(m_client.Connect(Loopback(m_listener.Port())));
     m_peer = m_listener.Accept(kTimeoutMs);
     ASSERT_TRUE(m_peer.IsOpen());
   }
@@ -187,7 +180,7 @@ TEST_F(GWClientTest, LossIsReportedOnceAndTeardownIsQuickInEveryState) {
   EXPECT_EQ(1, receiver.losses.load());
 
   auto client = std::make_unique<CGWClient>();
-  ASSERT_TRUE(client->Connect(Info()));
+  ASSERT_TRUE(client->Connect(Loopback(m_listener.Port())));
   LoopbackPeer peer = m_listener.Accept(kTimeoutMs);
   for (int i = 0; i < 5; ++i) client->Send(new CountedMessage("pending"));
   start = std::chrono::steady_clock::now();
@@ -197,7 +190,7 @@ TEST_F(GWClientTest, LossIsReportedOnceAndTeardownIsQuickInEveryState) {
 }
 
 TEST_F(GWClientTest, FailedOrAbortedConnectLeavesEverythingStopped) {
-  EXPECT_FALSE(m_client.Connect(Info(ClosedLoopbackPort(), 200)) || m_client.IsConnected());
+  EXPECT_FALSE(m_client.Connect(Loopback(ClosedLoopbackPort(), 200)) || m_client.IsConnected());
   EXPECT_FALSE(m_client.Send(new CountedMessage("after failure")));
   EXPECT_EQ(0, CountedMessage::s_live.load());
   // A set abort event ends the attempt at its first poll, whatever the budget.
@@ -205,7 +198,7 @@ TEST_F(GWClientTest, FailedOrAbortedConnectLeavesEverythingStopped) {
   m_client.SetConnectAbortEvent(&abort);
   abort.Set();
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(m_client.Connect(Info(ClosedLoopbackPort(), 5000)));
+  EXPECT_FALSE(m_client.Connect(Loopback(ClosedLoopbackPort(), 5000)));
   EXPECT_LT(ElapsedMs(start), 1000);
   abort.Reset();
   ConnectClient();  // a cleared abort event lets the next attempt through

@@ -18,16 +18,6 @@ using namespace test_support;
 using Clock = std::chrono::steady_clock;
 constexpr int kTimeoutMs = 4000;
 
-DEVICE_INFO Loopback(std::uint16_t port, std::uint32_t connectTimeout = 2000) {
-  DEVICE_INFO info;
-  info.address = "127.0.0.1";
-  info.port = port;
-  info.connectTimeout = connectTimeout;
-  return info;
-}
-
-std::vector<char> Text(const std::string& text) { return std::vector<char>(text.begin(), text.end()); }
-
 struct Connection {
   Connection() {
     EXPECT_TRUE(client.Connect(Loopback(listener.Port())));
@@ -49,7 +39,6 @@ TEST(TCPClientTest, ConnectOutcomesAndWhatTheyCost) {
       {"time-out below one poll never connects", "127.0.0.1", true, 99, 0, false, 0, 2000},
       {"connects after the first poll", "127.0.0.1", true, 100, 0, true, 0, 2000},
       {"any address", "0.0.0.0", false, 5000, 0, false, 0, 2500},
-      {"empty address", "", false, 5000, 0, false, 0, 2500},
       {"unknown name", "no-such-host.invalid", false, 5000, 0, false, 0, 2500},
       {"aborted wait ends the attempt within one poll", "127.0.0.1", false, 5000, 3, false, 0, 1000},
   };
@@ -83,21 +72,20 @@ TEST(TCPClientTest, ResetOrOrderlyCloseTakesTheSocketOutOfUse) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     Connection c;
-    ASSERT_TRUE(c.peer.Write(Text(k.sentBefore)));
+    ASSERT_TRUE(c.peer.Write(Bytes(k.sentBefore)));
     k.reset ? c.peer.Reset() : c.peer.Close();
     std::vector<char> out;
     EXPECT_FALSE(c.client.Receive(out, 4));
-    EXPECT_EQ(Text(k.sentBefore), out);
+    EXPECT_EQ(Bytes(k.sentBefore), out);
     EXPECT_FALSE(c.client.IsConnected());
     const auto start = Clock::now();
     EXPECT_FALSE(c.client.Receive(out, 4));
     EXPECT_LT(ElapsedMs(start), 50);
     EXPECT_TRUE(c.client.Receive(out, 0));
-    EXPECT_FALSE(c.client.Send(Text("late")));
+    EXPECT_FALSE(c.client.Send(Bytes("late")));
   }
 }
 
-// The receive time-out is a fixed 5000 ms of the transport.
 TEST(TCPClientTest, ReceiveTimeoutKeepsTheSocket) {
   Connection c;
   std::vector<char> out;
@@ -106,7 +94,7 @@ TEST(TCPClientTest, ReceiveTimeoutKeepsTheSocket) {
   EXPECT_GE(ElapsedMs(start), TCPClient::kSocketTimeoutMs - 100);
   EXPECT_LT(ElapsedMs(start), 2 * TCPClient::kSocketTimeoutMs);
   EXPECT_TRUE(c.client.IsConnected());
-  ASSERT_TRUE(c.peer.Write(Text("z")));
+  ASSERT_TRUE(c.peer.Write(Bytes("z")));
   EXPECT_TRUE(c.client.Receive(out, 1));
 }
 
@@ -116,10 +104,7 @@ TEST(TCPClientTest, StopCheckOrShutdownEndsABlockedReceive) {
   for (bool shutdown : {false, true}) {
     SCOPED_TRACE(shutdown ? "shutdown" : "stop check");
     Connection c;
-    EXPECT_TRUE(c.client.Send({0x02, 0x00, 0x00, 0x00, 'h', 'i'}));
-    std::string text;
-    EXPECT_TRUE(c.peer.ReadRequest(text, kTimeoutMs) && text == "hi");
-    ASSERT_TRUE(c.peer.Write(Text("ab")));
+    ASSERT_TRUE(c.peer.Write(Bytes("ab")));
     std::atomic<bool> stop{false};
     std::atomic<int> checks{0};
     auto reader = std::async(std::launch::async, [&] {

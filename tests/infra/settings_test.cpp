@@ -55,9 +55,6 @@ TEST(SettingsTest, EveryKeyComesFromTheChosenSectionAsWrittenExactly) {
       {"profile as written, sign allowed",
        Configuration(Common("<Profile> night </Profile><LogLevel>+4</LogLevel>")), " night ", 4, false,
        false, kFull},
-      {"capital or blank before yes",
-       Configuration(Common("<DebugEnabled>Yes</DebugEnabled><Resilient> yes</Resilient>")), "", 0,
-       false, false, kFull},
       {"blank after yes, 1, blank before the level",
        Configuration(Common("<DebugEnabled>yes </DebugEnabled><Resilient>1</Resilient>"
                             "<LogLevel> 3</LogLevel>")),
@@ -68,8 +65,6 @@ TEST(SettingsTest, EveryKeyComesFromTheChosenSectionAsWrittenExactly) {
       {"level in words, capital Motion",
        Configuration(Common("<LogLevel>four</LogLevel>" + Channel(nullptr, "Motion"))), "", 0, false,
        false, kFull},
-      {"blank before motion", Configuration(Common(Channel(nullptr, " motion"))), "", 0, false, false,
-       kFull},
       // The own section wins whole, no key falls back to Common; a stream type is
       // looked up in the own section first, for this channel, then for any.
       {"own section without the keys",

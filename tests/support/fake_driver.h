@@ -25,7 +25,6 @@ namespace test_support {
 
 struct LogLine {
   int level;
-  std::string format;
   std::string text;
 };
 
@@ -39,17 +38,16 @@ class FakeDriver : public IDriver {
     va_end(args);
     {
       std::lock_guard<std::mutex> lock(m_mutex);
-      m_log.push_back({level, format, buffer});
+      m_log.push_back({level, buffer});
     }
     m_changed.notify_all();
   }
   std::string GetDriverName() override { return "Strevon"; }
   DEVICE_INFO* GetDeviceInfo() override { return &device; }
-  std::pair<std::uint32_t, std::uint32_t> GetIOCounts() override { return counts; }
+  std::pair<std::uint32_t, std::uint32_t> GetIOCounts() override { return {0, 0}; }
   ipcapture::IFrameAllocator* GetFrameAllocator() override { return allocator; }
   std::uint32_t GetVideoStandard() override { return 0; }
   std::uint32_t GetConnectionValue() override { return connectionValue; }
-  // The number of cameras unless a test sets it.
   std::uint32_t GetChannelCount() override {
     return channelCount ? *channelCount : static_cast<std::uint32_t>(cameras.size());
   }
@@ -57,29 +55,24 @@ class FakeDriver : public IDriver {
   const std::vector<IORecord>& GetInputList() override { return inputs; }
   const std::vector<IORecord>& GetOutputList() override { return outputs; }
   CGWClient* GetClient() override { return client; }
-  int GetKalmenoVersion() override { return kalmenoVersion; }
+  int GetKalmenoVersion() override { return 3; }
   std::string GetCustomParameter(std::uint32_t) override { return std::string(); }
   int GetCustomParameterInt(std::uint32_t) override { return kMissingCustomParameter; }
   bool WouldLog(int) override { return true; }
 
-  std::vector<LogLine> Log() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_log;
-  }
   // The level of the first line equal to text, or nothing.
   std::optional<int> LevelOf(const std::string& text) {
-    for (const LogLine& line : Log()) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const LogLine& line : m_log) {
       if (line.text == text) return line.level;
     }
     return std::nullopt;
   }
-  // Lines containing part.
   std::size_t CountLines(const std::string& part) {
     std::lock_guard<std::mutex> lock(m_mutex);
     return CountLocked(part);
   }
   bool HasLineContaining(const std::string& part) { return CountLines(part) > 0; }
-  // Waits until count lines contain part.
   bool WaitForLines(const std::string& part, std::size_t count,
                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -87,7 +80,6 @@ class FakeDriver : public IDriver {
   }
 
   DEVICE_INFO device;
-  std::pair<std::uint32_t, std::uint32_t> counts{0, 0};
   std::vector<CameraRecord> cameras;
   std::vector<IORecord> inputs;
   std::vector<IORecord> outputs;
@@ -95,7 +87,6 @@ class FakeDriver : public IDriver {
   CGWClient* client = nullptr;
   std::uint32_t connectionValue = 0;
   std::optional<std::uint32_t> channelCount;
-  int kalmenoVersion = 3;
 
  private:
   std::size_t CountLocked(const std::string& part) const {

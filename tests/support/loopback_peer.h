@@ -17,9 +17,20 @@
 #include <vector>
 
 #include "gateway/wire_format.h"
+#include "strevon.h"
 
 namespace quorvel {
 namespace test_support {
+
+inline std::vector<char> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+inline DEVICE_INFO Loopback(std::uint16_t port, std::uint32_t connectTimeout = 2000) {
+  DEVICE_INFO info;
+  info.address = "127.0.0.1";
+  info.port = port;
+  info.connectTimeout = connectTimeout;
+  return info;
+}
 
 inline std::vector<char> LengthBytes(std::uint32_t length) {
   unsigned char bytes[wire::kLengthSize];

@@ -11,9 +11,8 @@ TEST(FrameDescriptionTest, SizeClassFollowsWidthAndHalfHeightFields) {
   struct Case {
     std::uint32_t width, height, sizeClass;
   };
-  const Case cases[] = {{199, 100, 1},  {0, 0, 1},       {200, 100, 2}, {399, 1000, 2},
-                        {704, 288, 3},  {704, 352, 4},   {704, 351, 3}, {704, 576, 4},
-                        {1023, 200, 3}, {1024, 200, 4},  {1920, 100, 4}, {1920, 1080, 4},
+  const Case cases[] = {{199, 100, 1},  {200, 100, 2},  {399, 1000, 2}, {704, 288, 3},
+                        {704, 352, 4},  {704, 351, 3},  {1023, 200, 3}, {1024, 200, 4},
                         {400, 0, 3},    {0xFFFFFFFFu, 0, 4}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);

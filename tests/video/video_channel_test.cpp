@@ -11,8 +11,6 @@
 namespace quorvel {
 namespace {
 
-using video_test::StreamMessage;
-
 class VideoChannelTest : public video_test::VideoTest {};
 
 // Whatever fails, every allocated frame goes back exactly once, the reason
@@ -46,7 +44,7 @@ TEST_F(VideoChannelTest, FailedStepsDropTheFrameAndReleaseWhatWasAllocated) {
     const std::size_t logged = driver.CountLines(c.logged);
     auto channel = MakeChannel(0, c.withHandler);
     c.fault(*this, true);
-    ServerMessage message = StreamMessage(
+    ServerMessage message = video_test::StreamMessage(
         {{"Cid", "0"}, {"Status", "OK"}, {"Fourcc", "875967048"}, {"Size", "704x288"}}, c.body);
     channel->OnFrame(message);
     EXPECT_EQ(allocator.Allocated() - allocated, c.allocated);
@@ -90,7 +88,7 @@ TEST_F(VideoChannelTest, HostDestroysTheChannelInsideItsCallback) {
       return c.accept;
     });
     handler.onSignalLost = destroy;
-    ServerMessage message = StreamMessage({{"Cid", "1"}, {"Status", c.status}}, "abc");
+    ServerMessage message = video_test::StreamMessage({{"Cid", "1"}, {"Status", c.status}}, "abc");
     manager.ProcessServerMessage(message);
     EXPECT_EQ(channel, nullptr);
     EXPECT_EQ(manager.GetChannelCount(), 0u);

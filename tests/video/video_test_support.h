@@ -1,7 +1,5 @@
-// Shared by the video unit tests: video channels behind a video manager,
-// against the test host's allocator and frame handler, a client that keeps
-// the requests, and a driver at 10.0.0.5 with two cameras. No settings
-// file: every stream is full rate.
+// Shared by the video unit tests: a driver at 10.0.0.5 with two cameras and
+// no settings file, so every stream is full rate.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,7 +25,6 @@ inline ServerMessage StreamMessage(test_support::Headers headers, const std::str
   return test_support::MakeServerMessage(headers, body);
 }
 
-// The test host's handler, with a hook inside OnSignalLost as well.
 struct Handler : strevon::host::FrameHandler {
   void OnSignalLost() override {
     FrameHandler::OnSignalLost();
