@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <map>
 #include <set>
 
 #include "capability_sink.h"

@@ -14,13 +14,11 @@ namespace {
 using namespace std::chrono_literals;
 using test_support::Append;
 using test_support::LoopbackListener;
-using test_support::LoopbackPeer;
 using test_support::ServerFrame;
 
 const std::string kReply3 =
     "Response: user/authenticate\r\nDigestKey: 0a1b\r\nServer: Gateway / Kalmeno 3.0\r\n";
 const std::string kReply2 = "Response: user/authenticate\r\nDigestKey: 0a1b\r\n";
-const std::string kPing = "Response: ping\r\n";
 
 DEVICE_INFO DeviceOn(std::uint16_t port) {
   DEVICE_INFO device;
@@ -34,7 +32,7 @@ DEVICE_INFO DeviceOn(std::uint16_t port) {
 // closes it at once.
 std::string ServeOnce(LoopbackListener& listener, const std::vector<char>& script,
                       CManualEvent* requested = nullptr) {
-  LoopbackPeer peer = listener.Accept(10000);
+  auto peer = listener.Accept(10000);
   std::string request;
   if (!peer.IsOpen() || !peer.ReadRequest(request, 10000)) return "no request";
   if (requested != nullptr) requested->Set();
@@ -46,7 +44,7 @@ std::string ServeOnce(LoopbackListener& listener, const std::vector<char>& scrip
 
 std::vector<char> AfterPings(int count, bool withMarker, std::vector<char> last) {
   std::vector<char> out;
-  for (int i = 0; i < count; ++i) Append(out, ServerFrame(kPing, "", withMarker));
+  for (int i = 0; i < count; ++i) Append(out, ServerFrame("Response: ping\r\n", "", withMarker));
   Append(out, last);
   return out;
 }
@@ -61,11 +59,9 @@ TEST(KalmenoProbeTest, ReadsTheVersionFromWholeMessagesWithOrWithoutTheMarker) {
   Append(garbageFirst, ServerFrame(kReply3, "<Body/>"));
   const int passes = CKalmenoProbe::kMaxPasses;
   const std::vector<Case> cases = {
-      {"marker", ServerFrame(kReply3), 3},
       {"version first", ServerFrame("Server: Gateway / Kalmeno 4.1\r\nResponse: user/authenticate\r\n"), 4},
       {"version unreadable", ServerFrame("Server: Gateway / Kalmeno x\r\nResponse: user/authenticate\r\n"), 0},
       {"not the authenticate reply", ServerFrame("Response: user/logon\r\nStatus: LoggedIn\r\n"), 0},
-      {"no marker, no version", ServerFrame(kReply2, "", false), 2},
       {"bytes before the marker", garbageFirst, 3},
       {"pings without marker", AfterPings(2, false, ServerFrame(kReply2, "", false)), 2},
       {"reply as the last pass", AfterPings(passes - 1, true, ServerFrame(kReply3)), 3},
@@ -77,7 +73,6 @@ TEST(KalmenoProbeTest, ReadsTheVersionFromWholeMessagesWithOrWithoutTheMarker) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     LoopbackListener listener;
-    ASSERT_NE(listener.Port(), 0);
     auto served = std::async(std::launch::async, [&] { return ServeOnce(listener, c.script); });
     EXPECT_EQ(CKalmenoProbe().Run(DeviceOn(listener.Port())), c.version);
     EXPECT_EQ(served.get(), "user/authenticate?user-agent=Gateway%20SDK%20%2F%20Kalmeno%203.0");

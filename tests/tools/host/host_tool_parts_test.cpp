@@ -60,7 +60,6 @@ TEST(FrameSaverTest, DropsWhatIsOfferedBeyondItsBoundUntilFlushed) {
   EXPECT_TRUE(saver.Offer("ch0", 40, bytes, sizeof(bytes), true)) << "room again after a flush";
 }
 
-// Delivers one stamped frame through the monitor's handler, as the driver does.
 void Deliver(ChannelMonitor& monitor, host::FrameAllocator& allocator, std::uint64_t sequence) {
   quorvel::ipcapture::ICaptureFrame* frame = allocator.AllocateFrame(0x4745504A, 64, "Strevon");
   ASSERT_NE(frame, nullptr);

@@ -19,7 +19,6 @@ namespace hosttool {
 namespace {
 
 using namespace std::chrono_literals;
-using quorvel::test_support::RunProcess;
 
 struct ToolError {
   const char* name;
@@ -39,7 +38,7 @@ TEST(HostToolTest, EachFailureIsExplainedAndExitsNonZero) {
   const std::string none = home.Path() + "none";
   auto tool = [](std::vector<std::string> args) {
     args.insert(args.begin(), STREVON_HOST_EXE);
-    return RunProcess(args, {}, 30s);
+    return quorvel::test_support::RunProcess(args, {}, 30s);
   };
   const auto saved = tool({"query", gw, "-u", "admin", "-p", "admin", "--save", dev});
   ASSERT_EQ(0, saved.exitCode) << saved.output;

@@ -20,7 +20,6 @@
 #include "request_codec.h"
 #include "sim_commands.h"
 #include "support/process.h"
-#include "support/temp_home.h"
 #include "support/wait.h"
 
 namespace strevon {
@@ -57,7 +56,6 @@ struct Message {
   std::string Get(const std::string& name) const { return Find(name).value_or(""); }
 };
 
-// How the last read that failed ended.
 enum class ReadEnd { kNone, kTimeout, kEof, kReset, kError, kBadMarker };
 
 class Client {
@@ -100,7 +98,6 @@ class Client {
       if (response.empty() || m.Get("Response") == response) return m;
     }
   }
-  // Reads and drops everything until the connection ends.
   ReadEnd ReadToEnd() {
     std::string b;
     for (const auto deadline = Clock::now() + Ms(3000); ReadExact(1 << 16, deadline, &b);) {
@@ -153,8 +150,6 @@ bool LogOn(Client& c, std::uint16_t port) {
          c.Read("user/logon").value_or(Message{}).Get("Status") == "LoggedIn";
 }
 
-// The next whole message, or with skip the next one with this "Response"; it
-// must be there and answer or push this command.
 Message Next(Client& c, const char* response, bool skip = false) {
   const auto m = c.Read(skip ? response : "");
   EXPECT_TRUE(m) << "no " << response << "; ended " << static_cast<int>(c.LastEnd());
@@ -162,7 +157,6 @@ Message Next(Client& c, const char* response, bool skip = false) {
   return m.value_or(Message{});
 }
 
-// The next stream frame: its Cid and Status, and which headers the fault left.
 void ExpectFrame(Client& c, const char* cid, const char* status, bool size, bool fourcc) {
   const Message f = Next(c, "video/stream", true);
   EXPECT_EQ(cid, f.Get("Cid"));
@@ -179,7 +173,6 @@ void ExpectEnd(Client& c, ReadEnd end) {
   EXPECT_EQ(end, c.LastEnd());
 }
 
-// A refusing simulator keeps new clients out until told otherwise.
 void ExpectRefusal(GatewaySimulator& sim, bool reset) {
   EXPECT_TRUE(quorvel::test_support::WaitUntil([&] {
     Client late;
@@ -198,7 +191,6 @@ struct FaultCase {
   const char* request;                // sent after the commands, or ""
   void (*check)(GatewaySimulator&, Client&);
 };
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 using Sim = GatewaySimulator;
 const FaultCase kFaults[] = {
@@ -328,10 +320,9 @@ TEST(GatewaySimulatorTest, StopEndsPromptlyAndClosesConnectedClients) {
 }
 
 // The contract of strevon-gateway-sim that the demo and fault scripts use.
-TEST(GatewaySimulatorTest, ProcessAnnouncesItsPortObeysStdinLogsRequestsAndStopsOnSigterm) {
-  const quorvel::test_support::TempHome dir;
-  quorvel::test_support::ChildProcess sim({STREVON_SIM_EXE, "--requests-log", dir.Path() + "requests.jsonl",
-                                           "--scenario", STREVON_SIM_SCENARIO_DIR "/example.json"});
+TEST(GatewaySimulatorTest, ProcessAnnouncesItsPortObeysStdinAndStopsOnSigterm) {
+  quorvel::test_support::ChildProcess sim(
+      {STREVON_SIM_EXE, "--scenario", STREVON_SIM_SCENARIO_DIR "/example.json"});
   ASSERT_TRUE(sim.WaitForOutput("\n", Ms(5000))) << sim.Output();
   ASSERT_EQ(0u, sim.Output().rfind("listening 127.0.0.1 ", 0)) << sim.Output();
   Client client;
@@ -343,8 +334,6 @@ TEST(GatewaySimulatorTest, ProcessAnnouncesItsPortObeysStdinLogsRequestsAndStops
   EXPECT_EQ(ReadEnd::kReset, client.ReadToEnd());
   sim.Signal(SIGTERM);
   EXPECT_EQ(0, sim.Wait(Ms(5000))) << sim.Output();
-  const std::string logged = dir.Read("requests.jsonl");
-  EXPECT_NE(std::string::npos, logged.find("\"user-agent\":\"Gateway SDK\"")) << logged;
 }
 
 }  // namespace
