@@ -264,7 +264,12 @@ TEST_F(GatewayPtzTest, HandlerGivesOneControlPerChannelAndReleaseClosesEveryDome
   EXPECT_EQ(handler->GetPTZApi(1), static_cast<IIPPTZApi*>(dome));
   EXPECT_EQ(Control(2), nullptr);
   ASSERT_NE(Control(0), nullptr);
-  EXPECT_EQ(dynamic_cast<IIPParams*>(dome)->GetChannel(), 1u);
+  IIPParams* const params = dynamic_cast<IIPParams*>(dome);
+  EXPECT_EQ(params->GetChannel(), 1u);
+  // The two flags are the host's own: kept as set, never read by the driver.
+  EXPECT_EQ(params->SetParamFlag1(7), 7);
+  EXPECT_EQ(params->SetParamFlag2(9), 9);
+  EXPECT_EQ(params->GetParamFlag1() * 10 + params->GetParamFlag2(), 79);
   EXPECT_EQ(dome->QueryFeature(1), 1);
   const std::uint64_t from = Mark();
   handler->ReleaseControls();

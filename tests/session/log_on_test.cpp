@@ -29,6 +29,7 @@ TEST(LogOnTest, OutcomesAgainstTheGateway) {
   const Case cases[] = {
       {"non-ascii password, level 2 agent", "operator", "p\xC3\xA4ssw\xC3\xB6rd", 2, "", false, false, 4},
       {"wrong password", "admin", "nimda", 3, "", false, false, 13},
+      {"unknown user: refused by another word", "nobody", "x", 3, "", false, false, 13},
       {"empty password: no user/logon sent", "admin", "", 3, "", false, false, 14},
       {"authenticate unanswered", "admin", "admin", 3, "user/authenticate", false, false, 14},
       {"connection reset on authenticate", "admin", "admin", 3, "reset", false, false, 14},

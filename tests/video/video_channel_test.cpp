@@ -102,5 +102,31 @@ TEST_F(VideoChannelTest, HostDestroysTheChannelInsideItsCallback) {
   EXPECT_EQ(allocator.Violations(), 0u);
 }
 
+// A one-channel device names the camera in its status lines, a larger one
+// the server's channel; a status the driver never sets changes no text.
+// A channel beyond the camera list subscribes nothing and says so once.
+TEST_F(VideoChannelTest, StatusTextsNameTheCameraAndAChannelWithoutCameraSaysSoOnce) {
+  driver.channelCount = 1;
+  auto single = MakeChannel(0);
+  single->SetChannelStatus(0);
+  single->SetChannelStatus(2);
+  single->SetChannelStatus(1);
+  EXPECT_EQ(single->GetChannelStatus(), 1);
+  EXPECT_EQ(driver.LevelOf("quorvel::CVideoChannel::SetChannelStatus: Camera 10.0.0.5 is online"),
+            LOG_INFO);
+  EXPECT_EQ(driver.CountLines("Signal was lost for Camera 10.0.0.5"), 1u);
+  EXPECT_EQ(handler.SignalLostCount(), 1u);
+
+  driver.channelCount.reset();
+  auto lost = MakeChannel(2);  // the list has two cameras
+  EXPECT_TRUE(lost->Start(nullptr));
+  EXPECT_TRUE(lost->ChangeChannelParameters(nullptr));
+  lost->Stop();
+  EXPECT_EQ(manager.GetChannelCount(), 0u);
+  EXPECT_TRUE(client.Requests().empty());
+  EXPECT_EQ(driver.CountLines("ERROR Channel 2 has no camera"), 1u);
+  EXPECT_EQ(driver.CountLines("ERROR"), 1u);
+}
+
 }  // namespace
 }  // namespace quorvel
