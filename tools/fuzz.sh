@@ -3,7 +3,7 @@
 # its checked-in corpus (the repository is never written to).
 #
 #   tools/fuzz.sh                 ./run fuzz: each harness for 60 s
-#   tools/fuzz.sh --ci            the test run: each harness for about 10 s
+#   tools/fuzz.sh --ci            a short round: each harness for about 10 s
 #   tools/fuzz.sh --time N        each harness for N seconds
 #   tools/fuzz.sh NAME...         only these harnesses (e.g. session_xml)
 #

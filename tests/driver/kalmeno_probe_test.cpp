@@ -20,12 +20,8 @@ const std::string kReply3 =
     "Response: user/authenticate\r\nDigestKey: 0a1b\r\nServer: Gateway / Kalmeno 3.0\r\n";
 const std::string kReply2 = "Response: user/authenticate\r\nDigestKey: 0a1b\r\n";
 
-DEVICE_INFO DeviceOn(std::uint16_t port) {
-  DEVICE_INFO device;
-  device.address = "127.0.0.1";
-  device.port = port;
-  return device;
-}
+// The probe waits as long as a device's default connect time-out allows.
+DEVICE_INFO DeviceOn(std::uint16_t port) { return test_support::Loopback(port, 5000); }
 
 // Accepts one connection and reads the request; then writes the script and
 // holds the connection until the probe closes its side, or with no script

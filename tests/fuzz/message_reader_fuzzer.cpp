@@ -52,9 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   CSendReceiveBase reader;
   reader.SetProtocolLevel(level2 ? 2 : 4);
-  quorvel::DEVICE_INFO device;
-  device.address = "127.0.0.1";
-  device.port = Listener().Port();
+  const quorvel::DEVICE_INFO device = quorvel::test_support::Loopback(Listener().Port(), 5000);
   FUZZ_CHECK(device.port != 0);
   FUZZ_CHECK(reader.Transport().Connect(device, ShortPause));
   LoopbackPeer peer = Listener().Accept(5000);

@@ -16,6 +16,7 @@
 #include "ptz/gateway_ptz_control.h"
 #include "ptz/gateway_ptz_handler.h"
 #include "support/fake_driver.h"
+#include "support/loopback_peer.h"
 #include "support/messages.h"
 #include "support/wait.h"
 
@@ -65,9 +66,7 @@ class GatewayPtzTest : public ::testing::Test {
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(sim.Start(0, &error)) << error;
-    DEVICE_INFO device;
-    device.address = "127.0.0.1";
-    device.port = sim.Port();
+    DEVICE_INFO device = test_support::Loopback(sim.Port(), 5000);
     device.userName = device.password = "admin";
     ASSERT_TRUE(client.Connect(device));
     driver.client = &client;
