@@ -19,7 +19,7 @@ CCapabilityQueryModule::~CCapabilityQueryModule() {
     if (m_thread && !m_thread->IsCurrent()) {
       const std::uint32_t waitMs = 2 * m_deviceInfo.connectTimeout;
       if (!m_thread->Join(waitMs)) {
-        // Detached by Join: from here on the thread lives on its own
+        // Let go below: from here on the thread lives on its own
         // references and must not reach the host any more.
         if (m_fetch) m_fetch->Abandon();
         abandoned = true;

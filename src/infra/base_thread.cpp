@@ -27,7 +27,9 @@ bool CBaseThread::Start(const std::string& name) {
     // Stored before the thread exists, so that the thread itself can ask
     // IsCurrentThread (and refuse its own Stop) from its first instruction.
     m_thread.reset(new platform::OsThread());
-    if (m_thread->Start([this]() { ThreadFunction(); }, m_name)) return true;
+    if (m_thread->Start([this, keep = m_keepAlive.lock()]() { ThreadFunction(); }, m_name)) {
+      return true;
+    }
   } catch (...) {
     // Allocation failed: no thread.
   }
@@ -39,9 +41,7 @@ bool CBaseThread::Stop(std::uint32_t timeoutMs) {
   m_stopEvent.Set();
   if (!m_thread) return true;
   if (m_thread->IsCurrent()) return false;
-  // A thread that ignores its stop event is detached here: it keeps running
-  // on its own control block, and the object no longer refers to it.
-  m_thread->Join(timeoutMs);
+  if (!m_thread->Join(timeoutMs)) return false;
   m_thread.reset();
   return true;
 }

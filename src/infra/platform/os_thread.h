@@ -1,11 +1,13 @@
 // OsThread: one OS thread running a body function.
 //
-// The owner starts it once and either joins it or lets it go: Join(timeout)
-// waits for the body to end and joins the thread; when the body does not end
-// in time the thread is detached, never killed, and keeps running on its own
-// shared control block (which also holds the body), so neither this object
-// nor its destruction touches the thread again. A detached body must not use
-// anything whose lifetime the owner ends.
+// The owner starts it once. Join(timeout) waits for the body to end and joins
+// the thread; a body that does not end in time is never killed: Join returns
+// false and the thread stays with this object, to be joined by a later Join.
+// Only the destructor lets a still-running thread go: it then runs on by
+// itself on its own shared control block, which also holds the body, and
+// the body (with whatever it captured) is released on the thread as soon as
+// it returns. A body that may outlive its object must therefore hold
+// references of its own to everything it uses.
 //
 // The owner thread calls Start, Join and the destructor; IsCurrent and
 // HasEnded may be called from any thread, including the started one.
@@ -37,8 +39,8 @@ class OsThread {
   // 15 characters on Linux).
   bool Start(std::function<void()> body, const std::string& name = std::string());
   // True when the thread ended within timeoutMs and was joined (also when
-  // it was never started); false when it was detached instead, or when
-  // called from the thread itself.
+  // it was never started); false when it still runs (it stays with this
+  // object) or when called from the thread itself.
   bool Join(std::uint32_t timeoutMs);
   bool IsCurrent() const;
   // True once the body has returned (or the thread was never started).

@@ -79,12 +79,9 @@ bool OsThread::Join(std::uint32_t timeoutMs) {
     }
     ended = m_control->ended;
   }
-  if (ended) {
-    m_thread.join();
-    return true;
-  }
-  m_thread.detach();
-  return false;
+  if (!ended) return false;
+  m_thread.join();
+  return true;
 }
 
 bool OsThread::IsCurrent() const {

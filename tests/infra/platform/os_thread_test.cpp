@@ -11,9 +11,9 @@ namespace quorvel {
 namespace platform {
 namespace {
 
-// A body that throws still ends its thread normally; an object whose body
-// has ended joins it when destroyed, one whose body still runs lets it go;
-// a second Start is refused.
+// A body that throws still ends its thread normally; a Join that times out
+// keeps the thread; an object whose body has ended joins it when destroyed,
+// one whose body still runs lets it go; a second Start is refused.
 TEST(OsThreadTest, ThrowingBodiesEndAndDestructionJoinsOrLetsGo) {
   {
     OsThread thread;
@@ -30,7 +30,8 @@ TEST(OsThreadTest, ThrowingBodiesEndAndDestructionJoinsOrLetsGo) {
       while (!release.load()) test_support::WaitUntil([&] { return release.load(); }, 10);
       ended = true;
     }));
-    EXPECT_FALSE(thread.Join(20));  // detached, still running
+    EXPECT_FALSE(thread.Join(20));
+    EXPECT_FALSE(thread.HasEnded());
   }
   release = true;
   EXPECT_TRUE(test_support::WaitUntil([&] { return ended.load(); }));
