@@ -1,7 +1,9 @@
 #include "driver/kalmeno_probe.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <thread>
 
 #include "gateway/client_message.h"
 #include "gateway/wire_format.h"
@@ -24,17 +26,17 @@ bool StartsLikeMarker(const std::vector<char>& word) {
 }  // namespace
 
 int CKalmenoProbe::Run(const DEVICE_INFO& device) {
-  CEvent* abort = m_abort;
-  TCPClient::AbortableWait wait;
-  if (abort != nullptr) wait = [abort](std::uint32_t ms) { return abort->Wait(ms); };
-  if (!m_transport.Connect(device, wait)) return 0;
+  m_deadline = Clock::now() + std::chrono::milliseconds(device.connectTimeout) + m_replyBudget;
+  if (!m_transport.Connect(device, [this](std::uint32_t ms) { return WaitBeforePoll(ms); })) {
+    return 0;
+  }
 
   int version = 0;
   ClientMessage request(kAuthenticate);
   request.AddParam("user-agent", std::string(kUserAgent));
   std::vector<char> frame;
   request.Serialize(frame);
-  if (m_transport.Send(frame)) {
+  if (!ShouldStop() && m_transport.Send(frame)) {
     ServerMessage reply;
     for (int pass = 0; pass < kMaxPasses && ReadMessage(reply); ++pass) {
       // The Gateway may keep a connection alive with pings before it
@@ -50,12 +52,34 @@ int CKalmenoProbe::Run(const DEVICE_INFO& device) {
 
 int CKalmenoProbe::VersionFromHeaderText(const std::string& headerText) {
   const std::string value = GetKeyValue(headerText, kVersionKey, " ", "\r\n");
-  if (!value.empty()) return ParseLeadingInt(value);
+  // A negative or wrapped version would pass for an answer and set a
+  // protocol level below 3.
+  if (!value.empty()) {
+    return static_cast<int>(std::min<std::uint32_t>(ParseLeadingUint(value), INT_MAX));
+  }
   return headerText.find(kAuthenticate) != std::string::npos ? kLevel2Version : 0;
 }
 
+bool CKalmenoProbe::ShouldStop() const {
+  return Clock::now() >= m_deadline || (m_abort != nullptr && m_abort->Wait(0));
+}
+
+bool CKalmenoProbe::WaitBeforePoll(std::uint32_t ms) const {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
+  if (left.count() <= 0) return true;
+  const auto slice = std::min<std::uint32_t>(ms, static_cast<std::uint32_t>(left.count()));
+  if (m_abort != nullptr) {
+    if (m_abort->Wait(slice)) return true;
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(slice));
+  }
+  return Clock::now() >= m_deadline;
+}
+
+// The transport looks at the check before each read and about every 100 ms
+// while it waits, so no read outlasts the deadline by more than that.
 bool CKalmenoProbe::ReadBytes(std::vector<char>& out, std::uint32_t count) {
-  return m_transport.Receive(out, static_cast<int>(count), [this] { return Aborted(); });
+  return m_transport.Receive(out, static_cast<int>(count), [this] { return ShouldStop(); });
 }
 
 bool CKalmenoProbe::SkipMarker(const std::vector<char>& start) {

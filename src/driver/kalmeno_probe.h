@@ -13,8 +13,16 @@
 // Used on one thread (the capability fetch), which owns it for one Run. The
 // abort event, when given, must outlive the object; it ends the connect
 // attempt and every read within about 100 ms.
+//
+// A whole Run is bounded: the host's capability query waits for it, and a
+// peer that trickles a byte every few seconds, pings without end or writes a
+// long run of junk would otherwise keep every read just inside the receive
+// time-out. From the start of Run the probe has the device's connectTimeout
+// plus the reply budget; no wait goes beyond that, and once it has passed
+// the probe gives 0 as for any unanswered probe.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -30,8 +38,11 @@ class CKalmenoProbe {
   // Messages read while looking for the reply, pings included.
   static constexpr int kMaxPasses = 101;
   static constexpr const char* kUserAgent = "Gateway SDK / Kalmeno 3.0";
+  // Time for the reply after the connection attempt: two receive time-outs.
+  static constexpr std::uint32_t kReplyBudgetMs = 2 * TCPClient::kSocketTimeoutMs;
 
-  explicit CKalmenoProbe(CEvent* abort = nullptr) : m_abort(abort) {}
+  explicit CKalmenoProbe(CEvent* abort = nullptr, std::uint32_t replyBudgetMs = kReplyBudgetMs)
+      : m_abort(abort), m_replyBudget(replyBudgetMs) {}
 
   CKalmenoProbe(const CKalmenoProbe&) = delete;
   CKalmenoProbe& operator=(const CKalmenoProbe&) = delete;
@@ -41,12 +52,18 @@ class CKalmenoProbe {
   int Run(const DEVICE_INFO& device);
 
   // The version that a reply's header text announces: the leading number of
-  // the "Kalmeno" value, else 2 when the text answers "user/authenticate",
-  // else 0.
+  // the "Kalmeno" value (0 when negative, at most INT_MAX), else 2 when the
+  // text answers "user/authenticate", else 0.
   static int VersionFromHeaderText(const std::string& headerText);
 
  private:
-  bool Aborted() const { return m_abort != nullptr && m_abort->Wait(0); }
+  using Clock = std::chrono::steady_clock;
+
+  // True when the probe must give up: aborted or out of time.
+  bool ShouldStop() const;
+  // The wait between connection polls, cut short by the abort event and the
+  // deadline.
+  bool WaitBeforePoll(std::uint32_t ms) const;
   bool ReadBytes(std::vector<char>& out, std::uint32_t count);
   // Reads on from the four bytes in start until the last 15 bytes read are
   // the start marker; false when the stream fails or no marker comes within
@@ -55,7 +72,12 @@ class CKalmenoProbe {
   // One server message, framed with or without the start marker.
   bool ReadMessage(ServerMessage& message);
 
+  // Constant after construction.
   CEvent* const m_abort;
+  const std::chrono::milliseconds m_replyBudget;
+
+  // Set at the start of each Run.
+  Clock::time_point m_deadline;
   TCPClient m_transport;
 };
 

@@ -21,16 +21,23 @@ std::string GatewaySectionPath(const DEVICE_INFO& device) {
                       device.address.c_str(), static_cast<unsigned int>(device.port));
 }
 
+// The capability query reports each side to the host as a 16-bit value.
+constexpr std::uint32_t kLargestSide = 0xFFFF;
+
+bool IsSide(std::uint32_t value) { return value != 0 && value <= kLargestSide; }
+
 // Resolution items are "<width>x<height>" with a lower-case x; both numbers
-// must be present and non-zero.
+// must be present and non-zero. A side that a 16-bit value cannot hold (or
+// a negative one) skips the item: cut to 16 bits it would name another
+// resolution.
 void ReadResolutions(const CXMLParser& parser, const std::string& section,
                      GatewaySettings& settings) {
   for (const std::string& item : parser.GetTexts(section + "/Resolutions/Item")) {
     const std::vector<std::string> parts = Split(item, 'x');
     if (parts.size() != 2) continue;
-    const auto width = static_cast<std::uint32_t>(ParseLeadingInt(parts[0]));
-    const auto height = static_cast<std::uint32_t>(ParseLeadingInt(parts[1]));
-    if (width != 0 && height != 0) settings.resolutions.emplace_back(width, height);
+    const std::uint32_t width = ParseLeadingUint(parts[0]);
+    const std::uint32_t height = ParseLeadingUint(parts[1]);
+    if (IsSide(width) && IsSide(height)) settings.resolutions.emplace_back(width, height);
   }
 }
 

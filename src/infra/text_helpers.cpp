@@ -15,6 +15,27 @@ constexpr const char* kBlanks = " \t";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The magnitude of the leading integer, saturated at the largest u32, and
+// whether it had a minus sign.
+std::uint32_t LeadingMagnitude(const std::string& text, bool& negative) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' ||
+                             text[i] == '\r' || text[i] == '\v' || text[i] == '\f')) {
+    ++i;
+  }
+  negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  std::uint64_t value = 0;
+  for (; i < text.size() && IsDigit(text[i]); ++i) {
+    value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    if (value > 0xFFFFFFFFull) value = 0xFFFFFFFFull;  // saturate instead of overflowing
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
 }  // namespace
 
 std::string FormatStringV(const char* format, va_list args) {
@@ -71,23 +92,17 @@ std::pair<std::uint32_t, std::uint32_t> ParseResolution(const std::string& text)
 }
 
 int ParseLeadingInt(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' ||
-                             text[i] == '\r' || text[i] == '\v' || text[i] == '\f')) {
-    ++i;
-  }
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  long long value = 0;
-  for (; i < text.size() && IsDigit(text[i]); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > 0xFFFFFFFFLL) value = 0xFFFFFFFFLL;  // saturate instead of overflowing
-  }
-  if (negative) value = -value;
-  return static_cast<int>(static_cast<unsigned int>(static_cast<unsigned long long>(value)));
+  std::uint32_t magnitude = LeadingMagnitude(text, negative);
+  // Modulo 2^32, so a caller that casts back to u32 reads a "%u" id whole.
+  if (negative) magnitude = 0u - magnitude;
+  return static_cast<int>(magnitude);
+}
+
+std::uint32_t ParseLeadingUint(const std::string& text) {
+  bool negative = false;
+  const std::uint32_t magnitude = LeadingMagnitude(text, negative);
+  return negative ? 0u : magnitude;
 }
 
 std::vector<std::string> Split(const std::string& text, char delimiter) {

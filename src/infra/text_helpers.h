@@ -28,6 +28,11 @@ std::pair<std::uint32_t, std::uint32_t> ParseResolution(const std::string& text)
 // to the first other character; no digits give 0 ("3.0" gives 3).
 int ParseLeadingInt(const std::string& text);
 
+// The same leading integer read as a count or a length: a negative value
+// gives 0 and one past 32 bits the largest u32 (ParseLeadingInt wraps both
+// modulo 2^32, so either may come out with the wrong sign).
+std::uint32_t ParseLeadingUint(const std::string& text);
+
 // Pieces between delimiters as successive getline calls produce them: an
 // empty text gives none, a trailing delimiter adds no empty piece, inner and
 // leading empty pieces stay.

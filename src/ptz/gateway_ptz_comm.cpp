@@ -258,10 +258,10 @@ void CGatewayPTZComm::ParsePropertiesInfo(const ServerMessage& message) {
   {
     CLockGuard guard(StateLock());
     m_presetNames.swap(names);
-    if (!timeout.empty()) {
-      const int seconds = ParseLeadingInt(timeout);
-      if (seconds > 0) m_domeTimeoutS = static_cast<std::uint32_t>(seconds);
-    }
+    // Seconds as a u32: a time-out past 32 bits holds the dome for the
+    // longest time there is instead of wrapping to a short or negative one.
+    const std::uint32_t seconds = ParseLeadingUint(timeout);
+    if (seconds > 0) m_domeTimeoutS = seconds;
   }
   if (!actions.empty()) SetPresetCount(static_cast<std::uint32_t>(count));
 }

@@ -128,11 +128,12 @@ bool CLogOn::ParseSession(ServerMessage& message) {
   CXMLParser parser;
   if (!parser.LoadFromBuffer(body)) return false;
   // Leading integer, so "8 streams" gives 8; a missing node or attribute 0.
-  const int max = ParseLeadingInt(parser.GetAttribute("max", "Session/RealtimeStreams"));
+  // A count: a negative limit grants nothing, and one past 32 bits is as
+  // good as unlimited rather than a wrapped small or negative number.
+  const std::uint32_t max = ParseLeadingUint(parser.GetAttribute("max", "Session/RealtimeStreams"));
   std::vector<std::string> names = parser.GetTexts("Session/Profiles/Name");
   std::lock_guard<std::mutex> lock(m_fieldsMutex);
-  // A negative limit makes no sense for a count of streams.
-  m_maxRealtimeStreams = max > 0 ? static_cast<std::uint32_t>(max) : 0;
+  m_maxRealtimeStreams = max;
   m_profileNames = std::move(names);
   return true;
 }

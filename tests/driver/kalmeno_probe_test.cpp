@@ -2,11 +2,14 @@
 #include "driver/kalmeno_probe.h"
 
 #include <chrono>
+#include <climits>
 #include <future>
 
 #include <gtest/gtest.h>
 
+#include "sim_commands.h"
 #include "support/loopback_peer.h"
+#include "support/wait.h"
 
 namespace quorvel {
 namespace {
@@ -57,6 +60,8 @@ TEST(KalmenoProbeTest, ReadsTheVersionFromWholeMessagesWithOrWithoutTheMarker) {
   const std::vector<Case> cases = {
       {"version first", ServerFrame("Server: Gateway / Kalmeno 4.1\r\nResponse: user/authenticate\r\n"), 4},
       {"version unreadable", ServerFrame("Server: Gateway / Kalmeno x\r\nResponse: user/authenticate\r\n"), 0},
+      {"negative version", ServerFrame("Server: Gateway / Kalmeno -3\r\nResponse: user/authenticate\r\n"), 0},
+      {"version past 31 bits", ServerFrame("Server: Gateway / Kalmeno 4294967297\r\n"), INT_MAX},
       {"not the authenticate reply", ServerFrame("Response: user/logon\r\nStatus: LoggedIn\r\n"), 0},
       {"bytes before the marker", garbageFirst, 3},
       {"pings without marker", AfterPings(2, false, ServerFrame(kReply2, "", false)), 2},
@@ -87,6 +92,25 @@ TEST(KalmenoProbeTest, AbortEndsTheWaitForASilentGateway) {
   // Without the abort the read would wait its full 5 s.
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   served.get();
+}
+
+// Each read stays inside the receive time-out, so only the probe's own
+// deadline (connectTimeout plus the reply budget, 300 + 700 ms here) ends
+// these: a whole reply would take 20 s, the pings 101 passes.
+TEST(KalmenoProbeTest, DribblingGatewayIsGivenUpAtTheDeadline) {
+  const std::vector<std::vector<std::string>> faults = {
+      {"trickle 200"}, {"never user/authenticate", "ping-every 40"}};
+  for (const auto& commands : faults) {
+    SCOPED_TRACE(commands.back());
+    strevon::sim::GatewaySimulator sim;
+    ASSERT_TRUE(sim.Start(0));
+    for (const std::string& command : commands) {
+      ASSERT_EQ(strevon::sim::RunCommand(sim, command).reply.rfind("ok", 0), 0u);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CKalmenoProbe(nullptr, 700).Run(test_support::Loopback(sim.Port(), 300)), 0);
+    EXPECT_LT(test_support::ElapsedMs(start), 2500);
+  }
 }
 
 }  // namespace

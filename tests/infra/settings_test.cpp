@@ -105,10 +105,11 @@ TEST(SettingsTest, ResolutionsNeedTwoNonZeroNumbersAroundLowerCaseXAndDoNotFallB
   const std::string items =
       "<Resolutions><Item>704x576</Item><Item>640X480</Item><Item>352x288x2</Item>"
       "<Item>x240</Item><Item>0x480</Item><Item>320x</Item><Item/><Item>abc</Item>"
-      "<Item> 1280x720p</Item></Resolutions>";
+      "<Item> 1280x720p</Item><Item>65536x480</Item><Item>640x70000</Item><Item>-640x480</Item>"
+      "<Item>4294967936x480</Item><Item>65535x1</Item></Resolutions>";
   TempHome home;
   home.Write(Configuration(Common(items)));
-  EXPECT_EQ((Resolutions{{704, 576}, {1280, 720}}),
+  EXPECT_EQ((Resolutions{{704, 576}, {1280, 720}, {65535, 1}}),
             ReadGatewaySettings(Device()).resolutions);
   home.Write(Configuration(Common(items) + Own("<Profile>own</Profile>")));
   EXPECT_TRUE(ReadGatewaySettings(Device()).resolutions.empty());

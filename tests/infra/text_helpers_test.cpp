@@ -31,7 +31,7 @@ TEST(ParseIntTest, AcceptsOnlyOneSignAndDigits) {
 TEST(ParseLeadingIntTest, ReadsDigitsUpToTheFirstOtherCharacter) {
   const std::pair<const char*, int> cases[] = {
       {"3.0", 3}, {"  42", 42}, {"\t7x", 7}, {"-12abc", -12}, {"+9", 9},
-      {"", 0},    {"abc", 0},   {"-", 0},    {" - 5", 0}};
+      {"", 0},    {"abc", 0},   {"-", 0},    {" - 5", 0}, {"3000000000", -1294967296}};
   for (const auto& c : cases) EXPECT_EQ(c.second, ParseLeadingInt(c.first)) << c.first;
 }
 

@@ -351,6 +351,8 @@ TEST_F(GatewayPtzTest, PropertiesReplaceNamesAndOnlyAPositiveTimeOutOrActionsCha
       {"malformed", "cam-2", "<PtzControl timeout=\"7\"><Presets>", 12, kept, 2},
       {"no PtzControl", "cam-2", "<Other timeout=\"7\"/>", 12, kept, 2},
       {"empty body", "cam-2", "", 12, kept, 2},
+      {"past 31 bits", "cam-2", Xml(" timeout=\"2147483648\"", {"A"}), 2147483648u, {"A"}, 2},
+      {"past 32 bits: the longest", "cam-2", Xml(" timeout=\"99999999999\"", {"A"}), UINT32_MAX, {"A"}, 2},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.name);

@@ -8,6 +8,7 @@
 #include "gateway_simulator.h"
 #include "infra/event.h"
 #include "support/loopback_peer.h"
+#include "support/messages.h"
 #include "support/wait.h"
 
 namespace quorvel {
@@ -74,6 +75,20 @@ TEST(LogOnTest, OutcomesAgainstTheGateway) {
       EXPECT_EQ(sim.WaitForRequest("user/logon")->Param("uid"), c.user);
     }
     client.Disconnect();
+  }
+}
+
+TEST(LogOnTest, GrantedStreamsAreALeadingCountThatNeitherWrapsNorGoesNegative) {
+  const std::pair<const char*, std::uint32_t> cases[] = {
+      {"8 streams", 8}, {"+5", 5}, {"-5", 0}, {"2147483648", 2147483648u},
+      {"4294967296", UINT32_MAX}, {"99999999999", UINT32_MAX}};
+  for (const auto& c : cases) {
+    CLogOn logOn(nullptr);
+    ServerMessage reply = test_support::MakeServerMessage(
+        {{"Response", "user/logon"}, {"Status", "LoggedIn"}},
+        std::string("<Session><RealtimeStreams max=\"") + c.first + "\"/></Session>");
+    logOn.ProcessServerMessage(reply);
+    EXPECT_EQ(logOn.GetMaxRealtimeStreams(), c.second) << c.first;
   }
 }
 

@@ -76,13 +76,15 @@ SimCamera ParseCamera(const json& j, const std::string& where) {
 
 void ParseFaults(const json& j, FaultSettings* f) {
   CheckKeys(j,
-            {"reset_after_frames", "reset_after_ms", "slow_writer", "never_answer", "never_takeover",
-             "reset_on", "close_on", "delay_ms", "xml", "cid", "omit_headers", "stalled", "status",
-             "garbage_before_each", "ping_interval_ms"},
+            {"reset_after_frames", "reset_after_ms", "slow_writer", "trickle_ms", "never_answer",
+             "never_takeover", "reset_on", "close_on", "delay_ms", "xml", "cid", "omit_headers",
+             "stalled", "status", "garbage_before_each", "ping_interval_ms"},
             "faults");
   Read(j, "reset_after_frames", &f->reset_after_frames);
   Read(j, "reset_after_ms", &f->reset_after_ms);
   Read(j, "slow_writer", &f->slow_writer);
+  Read(j, "trickle_ms", &f->trickle_ms);
+  if (f->trickle_ms < 0) throw std::runtime_error("faults.trickle_ms: must be 0 (off) or positive");
   if (j.contains("never_answer")) f->never_answer = ReadStringSet(j["never_answer"]);
   if (j.contains("never_takeover")) f->never_takeover = ReadStringSet(j["never_takeover"]);
   if (j.contains("reset_on")) f->reset_on = ReadStringSet(j["reset_on"]);

@@ -70,6 +70,7 @@ struct FaultSettings {
   std::uint64_t reset_after_frames = 0;  // per connection; 0 = off
   std::uint64_t reset_after_ms = 0;      // per connection, from accept; 0 = off
   bool slow_writer = false;              // one byte every 10 ms
+  int trickle_ms = 0;                    // one byte every N ms, overriding slow_writer; 0 = off
   std::set<std::string> never_answer;    // commands that get no reply
   std::set<std::string> never_takeover;  // pids whose takeover is not answered
   std::set<std::string> reset_on;        // commands answered by a connection reset

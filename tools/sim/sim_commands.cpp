@@ -61,6 +61,7 @@ std::string CommandHelp() {
       "omit-headers none|size|fourcc|both  leave Size and/or Fourcc out of stream messages\n"
       "xml COMMAND|* none|malformed|empty|huge\n"
       "slow on|off                   slow writer (one byte every 10 ms)\n"
+      "trickle MS                    one byte every MS ms, for every write (0 = off)\n"
       "never COMMAND | answer COMMAND\n"
       "never-takeover PID | takeover PID\n"
       "delay COMMAND MS              reply delay (0 = none)\n"
@@ -110,6 +111,10 @@ CommandResult RunCommand(GatewaySimulator& sim, const std::string& line) {
   if (w.size() == 2 && ToNumber(w[1], &n)) {
     if (cmd == "ping-every") {
       sim.SetPingInterval(std::chrono::milliseconds(n));
+      return Ok(cmd);
+    }
+    if (cmd == "trickle" && n <= 60000) {
+      sim.UpdateFaults([n](FaultSettings& f) { f.trickle_ms = static_cast<int>(n); });
       return Ok(cmd);
     }
     if (cmd == "toggle-ms") {

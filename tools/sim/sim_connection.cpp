@@ -712,14 +712,16 @@ bool SimConnection::PauseMs(int ms) {
 
 bool SimConnection::WriteAll(const unsigned char* data, std::size_t size) {
   if (end_ != End::kNone || !fd_.Valid()) return false;
-  const bool slow = faults_.slow_writer;
+  const int pause_ms = faults_.trickle_ms > 0 ? faults_.trickle_ms
+                       : faults_.slow_writer  ? kSlowWriterPauseMs
+                                              : 0;
   std::size_t done = 0;
   while (done < size) {
-    const std::size_t chunk = slow ? 1 : size - done;
+    const std::size_t chunk = pause_ms > 0 ? 1 : size - done;
     const ssize_t n = ::send(fd_.Get(), data + done, chunk, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
-      if (slow && done < size && !PauseMs(kSlowWriterPauseMs)) return false;
+      if (pause_ms > 0 && done < size && !PauseMs(pause_ms)) return false;
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {

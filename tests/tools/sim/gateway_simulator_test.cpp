@@ -266,6 +266,7 @@ const FaultCase kFaults[] = {
      }},
     {"PeriodicPing", R"({"ping_interval_ms": 20})", {}, "", [](Sim&, Client& c) { Next(c, "ping"); }},
     {"SlowWriterStillSendsWholeMessages", "", {"slow on", "ping"}, "", [](Sim&, Client& c) { Next(c, "ping"); }},
+    {"TrickleStillSendsWholeMessages", R"({"trickle_ms": 2})", {"ping"}, "", [](Sim&, Client& c) { Next(c, "ping"); }},
     {"DelayedReplyComesAfterLaterMessages", "", {"delay user/profile 200"}, kProfile, [](Sim& sim, Client& c) {
        ASSERT_TRUE(sim.WaitForRequest("user/profile"));
        RunCommand(sim, "ping");
