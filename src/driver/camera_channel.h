@@ -1,7 +1,11 @@
 // ICameraChannel: one running video channel as the video capture object
 // sees it, and the parameter block it is started with. The video capture
 // object owns its channels; it creates them through the driver's
-// ICustomCreator and calls them from host threads.
+// ICustomCreator and calls them from host threads. Stopping is two steps so
+// that the owner never waits for a delivery while holding a lock that the
+// host's callback in that delivery may need: Stop ends the registration (no
+// delivery starts after it), WaitForDeliveries then waits for one already
+// running on another thread; only after both may the channel be destroyed.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +39,10 @@ class ICameraChannel {
   virtual void SetChannelStatus(int status) = 0;                              // 8
   virtual int GetRefreshStatus() = 0;                                         // 9
   virtual void OnFrame(ServerMessage& message) = 0;                           // 10
+  // Returns once no delivery into the channel runs on another thread; one
+  // on the calling thread (a host stopping the channel from its own
+  // callback) is not waited for.
+  virtual void WaitForDeliveries() {}                                         // 11
 };
 
 // The optional second per-channel object (never created by this driver).

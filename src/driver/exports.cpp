@@ -1,22 +1,24 @@
 // The library's entry points. They only allocate, construct and destroy;
 // every real action starts later through the returned interfaces. Nothing
 // is thrown to the host: a failed allocation or construction yields null.
+// The host's driver object is a CDriverHandle: deleting it ends the host's
+// use of the driver, whose threads may outlive the delete by a little.
 #include <new>
 
 #include "capability/capability_query_factory.h"
-#include "driver/strevon_driver.h"
+#include "driver/driver_handle.h"
 #include "strevon.h"
 
 #define STREVON_EXPORT extern "C" __attribute__((visibility("default")))
 
-using quorvel::CStrevonDriver;
+using quorvel::CDriverHandle;
 using namespace quorvel::ipcapture;
 
 namespace {
 
-CStrevonDriver* NewDriver() {
+CDriverHandle* NewDriver() {
   try {
-    return new (std::nothrow) CStrevonDriver();
+    return CDriverHandle::Create();
   } catch (...) {
     return nullptr;
   }

@@ -26,7 +26,7 @@ bool CIPCaptureDriver::Open(IDebugInfoSink* sink, ipcapture::IFrameAllocator* al
 
   m_connectionValue = connection->GetConnectionValue();
   m_debugSink = sink;
-  m_frameAllocator = allocator;
+  m_frameAllocator.store(allocator);
   m_inputCount = device->GetInputCount();
   m_outputCount = device->GetOutputCount();
   m_channelCount = device->GetChannelCount();
@@ -71,7 +71,7 @@ bool CIPCaptureDriver::Open(IDebugInfoSink* sink, ipcapture::IFrameAllocator* al
 
 ipcapture::IIPVideoCapture* CIPCaptureDriver::GetVideoCapture() { return m_videoCapture.get(); }
 
-ICaptureIOApi* CIPCaptureDriver::GetCaptureIO() { return m_io.get(); }
+ICaptureIOApi* CIPCaptureDriver::GetCaptureIO() { return std::atomic_load(&m_io).get(); }
 
 IIPPTZDriver* CIPCaptureDriver::GetPTZDriver() { return m_ptzHandler.get(); }
 
@@ -116,7 +116,13 @@ int CIPCaptureDriver::GetCustomParameterInt(std::uint32_t index) {
 void CIPCaptureDriver::DestroyOpenParts() {
   m_videoCapture.reset();
   m_ptzHandler.reset();
-  m_io.reset();
+  std::atomic_store(&m_io, std::shared_ptr<ICaptureIOApi>());
+}
+
+void CIPCaptureDriver::EndHostUse() {
+  m_frameAllocator.store(nullptr);
+  m_debugSink = nullptr;
+  m_log.CloseSink();
 }
 
 }  // namespace quorvel

@@ -9,9 +9,12 @@
 // Threads: the host calls Open, Close, the accessors and the factory from
 // its own threads; components call the IDriver accessors from every driver
 // thread. Everything those accessors return is written during Open only,
-// before any driver thread starts.
+// before any driver thread starts, except the host's pointers: EndHostUse
+// (at Close) clears the frame allocator and closes the log's sink, so that
+// a driver thread that outlives Close never calls the host through them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -57,7 +60,7 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx3,
   std::pair<std::uint32_t, std::uint32_t> GetIOCounts() override {
     return {m_inputCount, m_outputCount};
   }
-  ipcapture::IFrameAllocator* GetFrameAllocator() override { return m_frameAllocator; }
+  ipcapture::IFrameAllocator* GetFrameAllocator() override { return m_frameAllocator.load(); }
   std::uint32_t GetVideoStandard() override { return m_videoStandard; }
   std::uint32_t GetConnectionValue() override { return m_connectionValue; }
   std::uint32_t GetChannelCount() override { return m_channelCount; }
@@ -71,9 +74,14 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx3,
   // Destroys the per-open parts: video capture (stopping every channel),
   // then the PTZ handler, then the I/O object.
   void DestroyOpenParts();
+  // No host pointer handed over at Open is used after this returns (a sink
+  // call under way gets a bounded wait); until the next Open.
+  void EndHostUse();
 
-  // Per-open parts, owned; null outside Open..Close.
-  std::unique_ptr<ICaptureIOApi> m_io;
+  // Per-open parts, owned; null outside Open..Close. The I/O object is
+  // shared with the worker thread while it re-registers it, and swapped
+  // atomically.
+  std::shared_ptr<ICaptureIOApi> m_io;
   std::unique_ptr<ipcapture::IIPVideoCaptureEx> m_videoCapture;
   std::unique_ptr<IIPPTZDriverEx> m_ptzHandler;
 
@@ -82,7 +90,7 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx3,
 
  private:
   IDebugInfoSink* m_debugSink = nullptr;
-  ipcapture::IFrameAllocator* m_frameAllocator = nullptr;
+  std::atomic<ipcapture::IFrameAllocator*> m_frameAllocator{nullptr};
   std::uint32_t m_inputCount = 0;
   std::uint32_t m_outputCount = 0;
   std::uint32_t m_channelCount = 0;

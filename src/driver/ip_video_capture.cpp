@@ -5,7 +5,7 @@
 namespace quorvel {
 
 CIPVideoCapture::CIPVideoCapture(ICustomCreator* creator, std::uint32_t channelCount)
-    : m_creator(creator), m_table(channelCount) {}
+    : m_creator(creator), m_indexLocks(new CRecursiveLock[channelCount]), m_table(channelCount) {}
 
 CIPVideoCapture::~CIPVideoCapture() {
   const std::uint32_t count = GetChannelCount();
@@ -20,53 +20,68 @@ std::uint32_t CIPVideoCapture::GetChannelCount() {
 bool CIPVideoCapture::StartChannel(std::uint32_t channel, ipcapture::IFrameHandler* handler,
                                    ipcapture::IChannelSetup* setup) {
   if (channel >= GetChannelCount() || m_creator == nullptr) return false;
-  StopChannel(channel);
-  try {
-    ChannelParameters block;
-    std::uint32_t secondaryFlag = 0;
-    if (setup != nullptr) {
-      if (ipcapture::IChannelStreamSettings* stream = setup->GetStreamSettings()) {
-        block.firstStreamValue = stream->GetFirstStreamValue();
-        block.secondStreamValue = stream->GetSecondStreamValue();
-        secondaryFlag = stream->GetSecondaryFlag();
+  Entry previous;
+  Entry entry;
+  bool result = false;
+  {
+    CLockGuard serial(m_indexLocks[channel]);
+    previous = TakeEntry(channel);
+    StopEntry(previous);
+    try {
+      ChannelParameters block;
+      std::uint32_t secondaryFlag = 0;
+      if (setup != nullptr) {
+        if (ipcapture::IChannelStreamSettings* stream = setup->GetStreamSettings()) {
+          block.firstStreamValue = stream->GetFirstStreamValue();
+          block.secondStreamValue = stream->GetSecondStreamValue();
+          secondaryFlag = stream->GetSecondaryFlag();
+        }
+        ipcapture::IChannelVideoSettings* video = setup->GetVideoSettings();
+        if (ipcapture::IChannelSize* size = video != nullptr ? video->GetSize() : nullptr) {
+          block.width = size->GetWidth();
+          block.height = size->GetHeight();
+        }
       }
-      ipcapture::IChannelVideoSettings* video = setup->GetVideoSettings();
-      if (ipcapture::IChannelSize* size = video != nullptr ? video->GetSize() : nullptr) {
-        block.width = size->GetWidth();
-        block.height = size->GetHeight();
-      }
-    }
-    block.one = 1;
-    block.zero = 0;
+      block.one = 1;
+      block.zero = 0;
 
-    Entry entry;
-    entry.channel.reset(m_creator->CreateChannel(channel, handler));
-    if (!entry.channel) return false;
-    entry.channel->SetChannelSetup(setup);
-    bool result = entry.channel->Start(&block);
-    if (result && secondaryFlag != 0) {
-      entry.secondary.reset(m_creator->CreateSecondaryChannel(channel, handler));
-      if (entry.secondary) result = entry.secondary->Start();
+      entry.channel.reset(m_creator->CreateChannel(channel, handler));
+      if (entry.channel) {
+        entry.channel->SetChannelSetup(setup);
+        result = entry.channel->Start(&block);
+        if (result && secondaryFlag != 0) {
+          entry.secondary.reset(m_creator->CreateSecondaryChannel(channel, handler));
+          if (entry.secondary) result = entry.secondary->Start();
+        }
+        CLockGuard guard(m_lock);
+        std::swap(m_table[channel], entry);
+      }
+    } catch (...) {
+      // A channel that threw before it was stored is stopped here.
+      StopEntry(entry);
+      result = false;
     }
-    {
-      CLockGuard guard(m_lock);
-      // Whatever another thread stored meanwhile is stopped below, not lost.
-      std::swap(m_table[channel], entry);
-    }
-    StopEntry(entry);
-    return result;
-  } catch (...) {
-    return false;
   }
+  ReleaseEntry(previous);
+  ReleaseEntry(entry);
+  return result;
 }
 
 bool CIPVideoCapture::StopChannel(std::uint32_t channel) {
-  Entry entry = TakeEntry(channel);
-  return StopEntry(entry);
+  if (channel >= GetChannelCount()) return false;
+  Entry entry;
+  {
+    CLockGuard serial(m_indexLocks[channel]);
+    entry = TakeEntry(channel);
+    StopEntry(entry);
+  }
+  return ReleaseEntry(entry);
 }
 
 bool CIPVideoCapture::ChangeChannelParameters(std::uint32_t channel, ipcapture::IChannelSize* size,
                                               std::uint32_t value) {
+  if (channel >= GetChannelCount()) return false;
+  CLockGuard serial(m_indexLocks[channel]);
   const std::shared_ptr<ICameraChannel> running = FindChannel(channel);
   if (!running) return false;
   ChannelParameters block;
@@ -122,17 +137,21 @@ std::shared_ptr<ICameraChannel> CIPVideoCapture::FindChannel(std::uint32_t chann
   return m_table[channel].channel;
 }
 
-bool CIPVideoCapture::StopEntry(Entry& entry) {
+void CIPVideoCapture::StopEntry(Entry& entry) {
+  try {
+    if (entry.secondary) entry.secondary->Stop();
+    if (entry.channel) entry.channel->Stop();
+  } catch (...) {
+    // Nothing is thrown towards the host.
+  }
+}
+
+bool CIPVideoCapture::ReleaseEntry(Entry& entry) {
   const bool present = entry.channel || entry.secondary;
   try {
-    if (entry.secondary) {
-      entry.secondary->Stop();
-      entry.secondary.reset();
-    }
-    if (entry.channel) {
-      entry.channel->Stop();
-      entry.channel.reset();
-    }
+    entry.secondary.reset();
+    if (entry.channel) entry.channel->WaitForDeliveries();
+    entry.channel.reset();
   } catch (...) {
     // Nothing is thrown towards the host; what is left goes with the entry.
   }

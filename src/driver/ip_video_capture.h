@@ -13,10 +13,14 @@
 // the table; every call into a channel is made after it is left. A channel
 // is held by shared ownership while a call into it runs, so a status query
 // racing a StopChannel on another thread never reaches a destroyed channel.
-// Starting and stopping the same index from two threads at once is the
-// host's to avoid. StopChannel may be called from inside the host's own
-// frame callback (on the Gateway receiver thread): the channel then outlives
-// the stop only as long as that delivery needs.
+// StartChannel, StopChannel and ChangeChannelParameters on one index are
+// serialised by that index's lock, so a parameter change cannot register
+// again a channel that a stop has just deregistered. The index lock is never
+// held while waiting for a delivery into a channel: a host callback in that
+// delivery may stop the same index (it finds the slot already empty).
+// StopChannel may be called from inside the host's own frame callback (on
+// the Gateway receiver thread): the channel then outlives the stop only as
+// long as that delivery needs.
 #pragma once
 
 #include <cstdint>
@@ -70,11 +74,18 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx {
   // an index beyond the table).
   Entry TakeEntry(std::uint32_t channel);
   std::shared_ptr<ICameraChannel> FindChannel(std::uint32_t channel);
-  // Stops and destroys what the entry holds; true when it held anything.
-  static bool StopEntry(Entry& entry);
+  // Stops what the entry holds: afterwards no delivery into it starts.
+  static void StopEntry(Entry& entry);
+  // Waits for deliveries still running into the stopped entry, then
+  // destroys what it holds; true when it held anything. Without the index
+  // lock.
+  static bool ReleaseEntry(Entry& entry);
 
   // Constant after construction.
   ICustomCreator* const m_creator;
+  // One per index, as many as the table has entries: taken around every
+  // start, stop and parameter change of that index, before m_lock.
+  const std::unique_ptr<CRecursiveLock[]> m_indexLocks;
 
   CRecursiveLock m_lock;
   // Guarded by m_lock. Its size is fixed at construction.

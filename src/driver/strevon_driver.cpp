@@ -1,5 +1,7 @@
 #include "driver/strevon_driver.h"
 
+#include <chrono>
+
 #include "gateway/client_message.h"
 #include "infra/settings.h"
 #include "infra/text_helpers.h"
@@ -16,23 +18,54 @@ constexpr const char* kThreadName = "Strevon driver thread";
 constexpr std::uint32_t kLoopMs = 1000;
 constexpr std::uint32_t kStepPauseMs = 100;
 constexpr std::uint32_t kStopTimeoutMs = 5000;
+// Close and Shutdown keep to one stop time-out in all: a stop after the
+// first gets what is left of it, but at least this much, time enough for a
+// thread that is not stuck to notice its stop. One still running is kept.
+constexpr std::uint32_t kLateStopMs = 500;
 constexpr int kLoggedOn = 4;
 constexpr std::uint32_t kFirstChannelParameter = 3;
+
+using Clock = std::chrono::steady_clock;
+
+std::uint32_t StopTimeLeft(Clock::time_point start) {
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  const std::chrono::milliseconds::rep left = kStopTimeoutMs - spent.count();
+  return left > kLateStopMs ? static_cast<std::uint32_t>(left) : kLateStopMs;
+}
 
 }  // namespace
 
 CStrevonDriver::CStrevonDriver()
     : m_logOn(&m_client), m_eventReceiver(&m_client), m_videoManager(&m_client) {
   m_client.SetConnectionUser(this);
+  m_client.SetLog([this](int level, const std::string& line) {
+    DebugMessage(level, "%s", line.c_str());
+  });
   m_videoManager.SetDriver(this);
 }
 
 CStrevonDriver::~CStrevonDriver() {
   Close();
+  // Their threads have ended: each held this object while it ran.
+  m_parked.clear();
   // The receiver thread must not report a loss into a half-destroyed object,
   // and must be gone before the parts it calls into are.
   m_client.SetConnectionUser(nullptr);
   m_client.Disconnect();
+}
+
+std::shared_ptr<CStrevonDriver> CStrevonDriver::CreateShared() {
+  std::shared_ptr<CStrevonDriver> driver;
+  try {
+    driver.reset(new CStrevonDriver());
+  } catch (...) {
+    return nullptr;
+  }
+  const std::weak_ptr<void> self = driver;
+  driver->CBaseThread::SetKeepAlive(self);
+  driver->m_videoManager.SetKeepAlive(self);
+  driver->m_client.SetThreadsKeepAlive(self);
+  return driver;
 }
 
 bool CStrevonDriver::Open(IDebugInfoSink* sink, ipcapture::IFrameAllocator* allocator,
@@ -63,25 +96,64 @@ bool CStrevonDriver::Open(IDebugInfoSink* sink, ipcapture::IFrameAllocator* allo
   return opened;
 }
 
-void CStrevonDriver::Close() {
+void CStrevonDriver::Close() { CloseFrom(Clock::now()); }
+
+void CStrevonDriver::CloseFrom(std::chrono::steady_clock::time_point start) {
   StopEvent().Set();
   OnConnectionLost();
   CBaseThread::Stop(kStopTimeoutMs);
-  DestroyOpenParts();
+  // Stops every channel, waiting for frame deliveries under way: the host
+  // may free a frame handler as soon as its channel has stopped.
+  m_videoManager.SetThreadStopTimeout(StopTimeLeft(start));
+  m_videoCapture.reset();
+  m_videoManager.SetThreadStopTimeout(CVideoManager::kThreadStopTimeoutMs);
+  if (m_ptzHandler) {
+    if (!static_cast<CGatewayPTZHandler*>(m_ptzHandler.get())->StopThreads(StopTimeLeft(start))) {
+      try {
+        m_parked.emplace_back(std::move(m_ptzHandler));
+      } catch (...) {
+        m_ptzHandler.release();  // leaked rather than freed under its thread
+      }
+    }
+    m_ptzHandler.reset();
+  }
+  std::shared_ptr<ICaptureIOApi> io = std::atomic_exchange(&m_io, std::shared_ptr<ICaptureIOApi>());
+  // A worker that overstayed may still hold it; the host's use of it ends
+  // here all the same (its destructor would do the same when it goes).
+  if (io && io.use_count() > 1) io->StopIO();
+  io.reset();
+  EndHostUse();
+}
+
+void CStrevonDriver::Shutdown() {
+  const Clock::time_point start = Clock::now();
+  CloseFrom(start);
+  m_client.SetThreadStopTimeout(StopTimeLeft(start));
+  m_client.Disconnect();
 }
 
 bool CStrevonDriver::CreateIO() {
-  if (m_io) return true;
+  if (std::atomic_load(&m_io)) return true;
   const auto counts = GetIOCounts();
   if (counts.first == 0 && counts.second == 0) return true;
-  m_io.reset(new (std::nothrow) CGatewayIO(this, &m_eventReceiver, &m_client));
-  return m_io != nullptr;
+  CGatewayIO* io = new (std::nothrow) CGatewayIO(this, &m_eventReceiver, &m_client, weak_from_this());
+  if (io == nullptr) return false;
+  try {
+    std::atomic_store(&m_io, std::shared_ptr<ICaptureIOApi>(io));
+  } catch (...) {
+    delete io;
+    return false;
+  }
+  return true;
 }
 
 bool CStrevonDriver::CreatePTZ() {
   if (m_ptzHandler) return true;
-  m_ptzHandler.reset(new (std::nothrow) CGatewayPTZHandler(this, GetChannelCount()));
-  return m_ptzHandler != nullptr;
+  CGatewayPTZHandler* handler = new (std::nothrow) CGatewayPTZHandler(this, GetChannelCount());
+  if (handler == nullptr) return false;
+  handler->SetKeepAlive(weak_from_this());
+  m_ptzHandler.reset(handler);
+  return true;
 }
 
 ICameraChannel* CStrevonDriver::CreateChannel(std::uint32_t channel,
@@ -153,7 +225,9 @@ void CStrevonDriver::ConnectSequence() {
   if (!m_eventReceiver.Subscribe()) return;
   // The subscription starts with no consumers; a host that started I/O
   // keeps receiving input events without calling StartIO again.
-  if (m_resilient && m_io) static_cast<CGatewayIO*>(m_io.get())->Resubscribe();
+  // Held while in use: Close may let go of it meanwhile.
+  const std::shared_ptr<ICaptureIOApi> io = std::atomic_load(&m_io);
+  if (m_resilient && io && !IsStopSignalled()) static_cast<CGatewayIO*>(io.get())->Resubscribe();
   if (WaitForStop(kStepPauseMs)) return;
   CProfileReader reader(&m_client);
   if (!reader.ReadProfile(stop)) return;

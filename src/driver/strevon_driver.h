@@ -13,9 +13,20 @@
 // connect sequence also registers a started I/O object for input events
 // again and re-subscribes every registered video channel. Close stops the worker within 5000 ms, and every
 // wait of the connect sequence also ends when Close asks it to.
+//
+// Lifetime: the host holds a CDriverHandle, which shares this object with
+// every driver thread (CreateShared wires the keep-alives): the worker, the
+// client's sender and receiver, the video manager's thread, the PTZ command
+// threads and the I/O object each hold a share while they run, so a thread
+// that overstays its stop never finds the driver freed under it; the last
+// holder to finish frees it, possibly on a driver thread. A per-open part
+// whose thread overstays Close is kept (parked) until the driver goes. A
+// driver constructed directly (tests) has no keep-alive and must outlive
+// its threads.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,14 +43,27 @@
 
 namespace quorvel {
 
-class CStrevonDriver : public CIPCaptureDriver, private CBaseThread, private IConnectionUser {
+class CStrevonDriver : public CIPCaptureDriver,
+                       private CBaseThread,
+                       private IConnectionUser,
+                       public std::enable_shared_from_this<CStrevonDriver> {
  public:
   CStrevonDriver();
   ~CStrevonDriver() override;
 
+  // A driver whose threads hold it while they run; null without memory.
+  static std::shared_ptr<CStrevonDriver> CreateShared();
+
   bool Open(IDebugInfoSink* sink, ipcapture::IFrameAllocator* allocator,
             ipcapture::IDeviceSetup* setup) override;
+  // Returns within about one stop time-out (plus the frame deliveries under
+  // way): a part whose thread still runs then is kept, not destroyed, and
+  // no host pointer is used afterwards.
   void Close() override;
+  // The host lets go: Close, then the client's threads are stopped, within
+  // the same time-out, so that every driver thread ends by itself and drops
+  // its share.
+  void Shutdown();
 
   bool CreateIO() override;
   bool CreatePTZ() override;
@@ -60,6 +84,8 @@ class CStrevonDriver : public CIPCaptureDriver, private CBaseThread, private ICo
   bool IsConnected() { return m_connected.Wait(0); }
 
  private:
+  // Close, with the stop time-out counted from start.
+  void CloseFrom(std::chrono::steady_clock::time_point start);
   void ThreadFunction() override;
   void OnConnectionLost() override;
   void ConnectSequence();
@@ -80,6 +106,8 @@ class CStrevonDriver : public CIPCaptureDriver, private CBaseThread, private ICo
   // Connection losses so far (OnConnectionLost calls); lets the connect
   // sequence notice a loss that raced with its final step.
   std::atomic<std::uint64_t> m_losses{0};
+  // Per-open parts whose threads overstayed Close; host threads only.
+  std::vector<std::shared_ptr<void>> m_parked;
 };
 
 }  // namespace quorvel

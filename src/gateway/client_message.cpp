@@ -49,6 +49,12 @@ void ClientMessage::Serialize(std::vector<char>& out) const {
   out.insert(out.end(), text.begin(), text.end());
 }
 
+std::size_t ClientMessage::FrameSize() const {
+  std::size_t size = m_command.size() + m_parameters.size();  // one "?" or "&" each
+  for (const std::string& parameter : m_parameters) size += parameter.size();
+  return size == 0 ? 0 : wire::kLengthSize + size;
+}
+
 std::string UrlEncode(const std::string& text) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string encoded;

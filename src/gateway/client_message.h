@@ -7,6 +7,7 @@
 // Not thread-safe: built on one thread, then only read by the sender thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ class ClientMessage {
   std::string GetRequestText() const;
   // The request frame; empty when the request text is empty.
   void Serialize(std::vector<char>& out) const;
+  // The size of that frame (0 when it would be empty), without building it.
+  std::size_t FrameSize() const;
 
  private:
   std::vector<char> m_command;

@@ -1,8 +1,11 @@
 #include "gateway/gw_client.h"
 
+#include <chrono>
 #include <utility>
 
 #include "gateway/wire_format.h"
+#include "infra/debug_interfaces.h"
+#include "infra/text_helpers.h"
 
 namespace quorvel {
 
@@ -13,18 +16,50 @@ constexpr const char* kReceiverThreadName = "Message Receiver thread";
 constexpr const char* kResponseKey = "Response";
 constexpr const char* kRequestKey = "Request";
 constexpr const char* kServerRequest = "request/validation";
+constexpr const char* kConnect = "quorvel::CGWClient::Connect";
+constexpr const char* kDisconnect = "quorvel::CGWClient::Disconnect";
+constexpr const char* kSend = "quorvel::CGWClient::Send";
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
 CGWClient::CGWClient() : m_sender(&Transport()) {}
 
-CGWClient::~CGWClient() { Disconnect(); }
+CGWClient::~CGWClient() {
+  Disconnect();
+  // Only without a keep-alive can a thread outlive its client; its
+  // descriptor is then never released, so that its number cannot reach
+  // another socket or file under that thread.
+  if (m_threadsKept.load()) Transport().Abandon();
+}
+
+void CGWClient::SetThreadsKeepAlive(std::weak_ptr<void> owner) {
+  m_sender.SetKeepAlive(owner);
+  SetKeepAlive(std::move(owner));
+}
 
 bool CGWClient::Connect(const DEVICE_INFO& info) {
+  // Asked before Disconnect, which would wait out the stop time-out again
+  // on every retry of the owner.
+  if (m_threadsKept.load() && (IsRunning() || m_sender.IsRunning())) {
+    Log(LOG_ERROR, FormatString("%s: ERROR A thread of the previous connection still runs; "
+                               "not connecting",
+                               kConnect));
+    return false;
+  }
   Disconnect();
-  if (CSendReceiveBase::Connect(info) && m_sender.Start(kSenderThreadName) &&
-      CBaseThread::Start(kReceiverThreadName)) {
+  if (m_threadsKept.load()) return false;  // Disconnect has said why
+  if (!CSendReceiveBase::Connect(info)) {
+    LogConnectFailure(info);
+  } else if (m_sender.Start(kSenderThreadName) && CBaseThread::Start(kReceiverThreadName)) {
     return true;
+  } else {
+    Log(LOG_ERROR, FormatString("%s: ERROR Unable to start the connection's threads", kConnect));
   }
   Disconnect();
   return false;
@@ -34,19 +69,38 @@ void CGWClient::Disconnect() {
   // The receiver must see the stop before it can see the shutdown below as
   // a lost connection, or it would report a loss that is none.
   StopEvent().Set();
-  // Wakes a read or write blocked on the socket at once; the descriptor is
-  // released only after both threads are gone.
+  // Wakes a read or write blocked on the socket at once.
   Transport().Shutdown();
-  m_sender.Stop();
-  // From the receiver thread itself this does not wait; the caller is then
-  // the only thread left that could touch the socket.
-  CBaseThread::Stop(kThreadStopTimeoutMs);
-  CSendReceiveBase::Disconnect();
+  const std::uint32_t timeoutMs = m_stopTimeoutMs.load();
+  // A thread that calls this itself (a receiver, or the last thread of a
+  // kept-alive owner destroying it) is past its last use of the socket.
+  const bool senderEnded = m_sender.StopDiscarding(timeoutMs) || m_sender.IsCurrentThread();
+  const bool receiverEnded = CBaseThread::Stop(timeoutMs) || IsCurrentThread();
+  if (senderEnded && receiverEnded) {
+    CSendReceiveBase::Disconnect();
+    m_threadsKept.store(false);
+    return;
+  }
+  if (!m_threadsKept.exchange(true)) {
+    Log(LOG_ERROR, FormatString("%s: ERROR The %s did not end within %u ms; its socket is kept "
+                                "until it ends",
+                                kDisconnect, receiverEnded ? kSenderThreadName : kReceiverThreadName,
+                                timeoutMs));
+  }
 }
 
 bool CGWClient::Send(ClientMessage* message) {
   if (message == nullptr) return false;
-  return m_sender.PostItem(message);
+  switch (m_sender.Post(message)) {
+    case CSenderAsync::PostResult::kQueued:
+      return true;
+    case CSenderAsync::PostResult::kFull:
+      NoteDroppedMessage();
+      return false;
+    case CSenderAsync::PostResult::kStopped:
+      break;
+  }
+  return false;
 }
 
 void CGWClient::RegisterReceiver(std::string commands, IMessageReceiver* receiver) {
@@ -106,6 +160,53 @@ void CGWClient::Dispatch(ServerMessage& message) {
     }
     it = m_receivers.upper_bound(receiver);
   }
+}
+
+void CGWClient::Log(int level, const std::string& line) const {
+  if (!m_log || line.empty()) return;
+  try {
+    m_log(level, line);
+  } catch (...) {
+    // Logging must not change the outcome of the call that logs.
+  }
+}
+
+void CGWClient::LogConnectFailure(const DEVICE_INFO& info) {
+  const char* name = info.address.c_str();
+  switch (Transport().LastFailure()) {
+    case TCPClient::Failure::kLookupTimedOut:
+      Log(LOG_ERROR, FormatString("%s: ERROR Name lookup of '%s' took longer than %u ms", kConnect,
+                                  name, static_cast<unsigned>(info.connectTimeout)));
+      break;
+    case TCPClient::Failure::kNoAddress:
+      Log(LOG_ERROR, FormatString("%s: ERROR Name lookup of '%s' found no IPv4 address", kConnect,
+                                  name));
+      break;
+    case TCPClient::Failure::kLookupsBusy:
+      Log(LOG_ERROR, FormatString("%s: ERROR Too many name lookups pending; '%s' not looked up",
+                                  kConnect, name));
+      break;
+    default:
+      break;  // refused, unreachable or aborted: the owner knows its retries
+  }
+}
+
+// The first refusal is reported at once, later ones at most once per
+// interval with their number, so that a Gateway that stopped reading
+// cannot flood the log.
+void CGWClient::NoteDroppedMessage() {
+  m_unreportedDrops.fetch_add(1);
+  const std::int64_t now = NowMs();
+  std::int64_t last = m_lastDropReportMs.load();
+  if (now - last < kDropLogIntervalMs || !m_lastDropReportMs.compare_exchange_strong(last, now)) {
+    return;
+  }
+  const unsigned long long dropped = m_unreportedDrops.exchange(0);
+  Log(LOG_ERROR,
+      FormatString("%s: ERROR Message queue full (%zu messages or %zu bytes waiting); %llu "
+                   "message(s) dropped",
+                   kSend, CSenderAsync::kMaxQueuedMessages, CSenderAsync::kMaxQueuedBytes,
+                   dropped));
 }
 
 }  // namespace quorvel

@@ -6,18 +6,30 @@
 // socket gone it tells the connection user once and ends; the client never
 // reconnects by itself.
 //
+// A thread that overstays its stop (a receiver held in a host callback) is
+// never joined by a second one: Disconnect then only shuts the socket down
+// and keeps the descriptor and the read buffer for that thread, and Connect
+// refuses until it has ended; a later Disconnect, Connect or the
+// destructor releases them. With SetThreadsKeepAlive both threads hold the
+// owner until they end, so the owner must stop them with Disconnect (not
+// from its destructor, which cannot run while they hold it); the last
+// thread to end may then destroy the owner and this client.
+//
 // Owned by the capture driver (or by one capability fetch). Owns its
 // transport, its sender and the receiver map, never the receivers or the
 // connection user. Connect and Disconnect run on the owner's thread (a
 // receiver or the connection user may also call Disconnect from the
 // receiver thread); Send, RegisterReceiver and UnregisterReceiver may be
 // called from any thread; receivers and OnConnectionLost run on the
-// receiver thread.
+// receiver thread. The log hook is called from all of these.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "gateway/client_message.h"
@@ -36,22 +48,41 @@ class CGWClient : public CSendReceiveBase {
   static constexpr std::uint32_t kThreadStopTimeoutMs = 5000;
   // Pause of the receiver loop while the socket is gone and nobody is told.
   static constexpr std::uint32_t kIdlePauseMs = 50;
+  // At most one line about refused messages per interval.
+  static constexpr std::int64_t kDropLogIntervalMs = 1000;
+
+  // One finished log line ("quorvel::CGWClient::Connect: ERROR ...") and
+  // its level (LOG_ERROR ... of debug_interfaces.h).
+  using LogLine = std::function<void(int level, const std::string& line)>;
 
   CGWClient();
   // Disconnects; returns within the stop time-outs, normally at once.
   ~CGWClient() override;
 
   // Disconnects, connects the transport, then starts the sender and the
-  // receiver. False (everything stopped and closed) when any step fails.
-  // See SetConnectAbortEvent for ending an attempt early.
+  // receiver. False (everything stopped and closed) when any step fails,
+  // and at once, touching nothing, while a thread of an earlier connection
+  // overstays its stop. See SetConnectAbortEvent for ending an attempt
+  // early.
   bool Connect(const DEVICE_INFO& info) override;
   // Stops the sender (queued messages are destroyed unsent) and the
-  // receiver, then closes the socket. A blocked read ends at once.
+  // receiver, then closes the socket. A blocked read ends at once. Returns
+  // within the stop time-out for each thread; a thread still running then
+  // keeps the socket (shut down) until it ends.
   void Disconnect() override;
   // Queues message for the sender; the client owns it from now on, also
-  // when the result is false (stopped by Disconnect: destroyed at once).
-  // Messages queued before the first Connect are destroyed by it unsent.
+  // when the result is false (stopped by Disconnect, or the queue is full
+  // because the Gateway does not read: destroyed at once). Messages queued
+  // before the first Connect are destroyed by it unsent.
   virtual bool Send(ClientMessage* message);
+
+  // Owner thread, before Connect. Empty (the default) logs nothing.
+  void SetLog(LogLine log) { m_log = std::move(log); }
+  // Owner thread, while no thread of this client runs: every thread it
+  // starts from now on holds owner (when still alive) until it ends.
+  void SetThreadsKeepAlive(std::weak_ptr<void> owner);
+  // Owner thread: how long Disconnect waits for each thread to end.
+  void SetThreadStopTimeout(std::uint32_t timeoutMs) { m_stopTimeoutMs.store(timeoutMs); }
 
   // commands is searched as a whole for the command of each message, so
   // several names may be joined by "," or ";". Registering again replaces
@@ -73,6 +104,19 @@ class CGWClient : public CSendReceiveBase {
   using CSendReceiveBase::Send;
 
   void Dispatch(ServerMessage& message);
+  void Log(int level, const std::string& line) const;
+  void LogConnectFailure(const DEVICE_INFO& info);
+  void NoteDroppedMessage();
+
+  // Constant while threads run.
+  LogLine m_log;
+  std::atomic<std::uint32_t> m_stopTimeoutMs{kThreadStopTimeoutMs};
+  // Set by a Disconnect that left a thread running (and the socket to it),
+  // cleared by the one that finds both ended.
+  std::atomic<bool> m_threadsKept{false};
+  // Refused messages not yet reported, and when the last report was made.
+  std::atomic<std::uint64_t> m_unreportedDrops{0};
+  std::atomic<std::int64_t> m_lastDropReportMs{std::numeric_limits<std::int64_t>::min() / 2};
 
   CSenderAsync m_sender;
   CRecursiveLock m_receiversLock;

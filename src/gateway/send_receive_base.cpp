@@ -6,8 +6,13 @@ namespace quorvel {
 
 CSendReceiveBase::~CSendReceiveBase() {
   m_transport.Shutdown();
-  CBaseThread::Stop(2000);
-  m_transport.Cleanup();
+  // On its own thread (the last holder of a kept-alive owner) the reading
+  // is over; any other thread still running may still read the descriptor.
+  if (CBaseThread::Stop(2000) || IsCurrentThread()) {
+    m_transport.Cleanup();
+  } else {
+    m_transport.Abandon();
+  }
 }
 
 bool CSendReceiveBase::Connect(const DEVICE_INFO& info) {

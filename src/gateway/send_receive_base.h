@@ -32,11 +32,13 @@ class CSendReceiveBase : public CBaseThread {
   CSendReceiveBase() = default;
   CSendReceiveBase(const CSendReceiveBase&) = delete;
   CSendReceiveBase& operator=(const CSendReceiveBase&) = delete;
-  // Shuts the socket down, stops the thread, then releases the socket.
+  // Shuts the socket down, stops the thread, then releases the socket;
+  // a thread that overstays its stop keeps the descriptor for good.
   ~CSendReceiveBase() override;
 
   virtual bool Connect(const DEVICE_INFO& info);
-  // Closes the socket; stops no thread.
+  // Closes the socket and drops what is buffered; stops no thread, so the
+  // caller makes sure that none still reads.
   virtual void Disconnect();
   // Writes the message's frame; false when there is no socket or the
   // stack took only part of it. The message stays the caller's.

@@ -1,7 +1,10 @@
 #include "gateway/tcp_client.h"
 
 #include <chrono>
+#include <memory>
 #include <thread>
+
+#include "infra/platform/name_lookup.h"
 
 namespace quorvel {
 
@@ -19,14 +22,18 @@ TCPClient::~TCPClient() { Cleanup(); }
 bool TCPClient::Connect(const DEVICE_INFO& info, const AbortableWait& wait) {
   Close();
   m_deviceInfo = info;
+  m_failure = Failure::kNone;
+  // Resolved before a socket exists, so that a slow lookup holds none.
+  std::uint32_t address = 0;
+  if (!Resolve(info, wait, address)) return false;
 
   const platform::SocketHandle socket = platform::OpenTcpSocket();
-  if (socket == platform::kInvalidSocket) return false;
+  if (socket == platform::kInvalidSocket) return Fail(Failure::kNoConnection);
   // Until it is stored in m_socket the attempt's socket is this function's
   // alone; every failure below releases it here.
-  auto fail = [socket] {
+  auto fail = [this, socket](Failure why = Failure::kNoConnection) {
     platform::CloseSocket(socket);
-    return false;
+    return Fail(why);
   };
 
   if (!platform::SetReceiveBufferSize(socket, kReceiveBufferSize) ||
@@ -34,8 +41,6 @@ bool TCPClient::Connect(const DEVICE_INFO& info, const AbortableWait& wait) {
       !platform::SetSendTimeout(socket, kSocketTimeoutMs)) {
     return fail();
   }
-  std::uint32_t address = 0;
-  if (!platform::ResolveIPv4(info.address, address)) return fail();
 
   const platform::ConnectState start = platform::StartConnect(socket, address, info.port);
   if (start == platform::ConnectState::kFailed) return fail();
@@ -47,7 +52,7 @@ bool TCPClient::Connect(const DEVICE_INFO& info, const AbortableWait& wait) {
     bool refused = false;
     for (;;) {
       const bool aborted = wait ? wait(kConnectPollMs) : SleepWithoutAbort(kConnectPollMs);
-      if (aborted) return fail();
+      if (aborted) return fail(Failure::kAborted);
       if (!refused) {
         const platform::ConnectState state = platform::PollConnect(socket);
         if (state == platform::ConnectState::kConnected) break;
@@ -62,6 +67,26 @@ bool TCPClient::Connect(const DEVICE_INFO& info, const AbortableWait& wait) {
   if (!platform::SetBlocking(socket, true)) return fail();
   m_socket.store(socket);
   return true;
+}
+
+bool TCPClient::Resolve(const DEVICE_INFO& info, const AbortableWait& wait,
+                        std::uint32_t& address) {
+  if (platform::ParseDottedIPv4(info.address, address)) {
+    return address != 0 || Fail(Failure::kNoAddress);
+  }
+  const std::shared_ptr<platform::NameLookup> lookup = platform::StartNameLookup(info.address);
+  if (!lookup) return Fail(Failure::kLookupsBusy);
+  for (std::uint32_t waited = 0;; waited += kConnectPollMs) {
+    const platform::NameLookup::State state = lookup->Wait(0, address);
+    if (state == platform::NameLookup::State::kFound && address != 0) return true;
+    if (state != platform::NameLookup::State::kPending) return Fail(Failure::kNoAddress);
+    if (waited >= info.connectTimeout) return Fail(Failure::kLookupTimedOut);
+    if (!wait) {
+      lookup->Wait(kConnectPollMs, address);
+    } else if (wait(kConnectPollMs)) {
+      return Fail(Failure::kAborted);  // the lookup goes on alone and is dropped
+    }
+  }
 }
 
 bool TCPClient::Send(const std::vector<char>& bytes) {
@@ -126,6 +151,11 @@ void TCPClient::Close() {
 }
 
 void TCPClient::Cleanup() { Close(); }
+
+void TCPClient::Abandon() {
+  platform::ShutdownSocket(m_socket.exchange(platform::kInvalidSocket));
+  m_retired.store(platform::kInvalidSocket);
+}
 
 void TCPClient::MarkLost(platform::SocketHandle socket) {
   platform::SocketHandle expected = socket;

@@ -1,5 +1,8 @@
 // TCPClient: the one TCP connection to the Gateway: connect within the
 // device's connectTimeout, write one frame per call, read exact byte counts.
+// A host name is looked up on a thread of its own (platform::NameLookup),
+// so that neither a hanging resolver nor a stopping owner is ever kept
+// waiting for longer than the connectTimeout or one 100 ms poll.
 //
 // Embedded in and owned by CSendReceiveBase. Three threads use it at once
 // without a lock: the owner's thread connects and closes, the Gateway
@@ -29,8 +32,18 @@ class TCPClient {
   // Waits up to the given milliseconds; true when the caller wants the
   // connection attempt abandoned (its thread is being stopped).
   using AbortableWait = std::function<bool(std::uint32_t)>;
-  // True when the reading thread is being stopped.
+  // True when the reading or writing thread is being stopped.
   using StopCheck = std::function<bool()>;
+
+  // Why the last Connect failed, for the owner's log.
+  enum class Failure {
+    kNone,
+    kNoAddress,        // the name has no usable IPv4 address
+    kLookupTimedOut,   // the name lookup took longer than connectTimeout
+    kLookupsBusy,      // too many other names are being looked up
+    kAborted,          // the AbortableWait asked to give up
+    kNoConnection,     // no socket, or refused, unreachable or too slow
+  };
 
   static constexpr int kReceiveBufferSize = 65536;
   static constexpr std::uint32_t kSocketTimeoutMs = 5000;
@@ -44,12 +57,16 @@ class TCPClient {
   TCPClient(const TCPClient&) = delete;
   TCPClient& operator=(const TCPClient&) = delete;
 
-  // Owner thread. Opens the socket and connects, polling every 100 ms for
-  // connectTimeout / 100 polls. A refused or unreachable Gateway is not
-  // told apart from a slow one: it costs the full connectTimeout. wait
-  // replaces the plain 100 ms sleep between polls, so that a stopping owner
-  // can abandon the attempt within one poll.
+  // Owner thread. Resolves the address (a name: waiting for its lookup in
+  // 100 ms slices, at most connectTimeout), opens the socket and connects,
+  // polling every 100 ms for connectTimeout / 100 polls. A refused or
+  // unreachable Gateway is not told apart from a slow one: it costs the
+  // full connectTimeout. wait replaces the plain 100 ms sleep of every
+  // slice and poll, so that a stopping owner can abandon the attempt within
+  // one of them.
   bool Connect(const DEVICE_INFO& info, const AbortableWait& wait = AbortableWait());
+  // Owner thread: why the last Connect failed (kNone after a success).
+  Failure LastFailure() const { return m_failure; }
 
   // Sender thread. One send of all bytes; a partial send counts as failed
   // and nothing is retried.
@@ -80,12 +97,22 @@ class TCPClient {
   // Close; kept apart because a Winsock backend also ends its library use
   // here.
   void Cleanup();
+  // Owner thread, when a thread that may still use the socket outlives this
+  // object: shuts the socket down and lets go of it without releasing the
+  // descriptor, so that its number is never handed out again under that
+  // thread. Costs one descriptor; the exception, never the rule.
+  void Abandon();
 
   // The device info of the last Connect. Owner thread.
   const DEVICE_INFO& GetDeviceInfo() const { return m_deviceInfo; }
 
  private:
   void MarkLost(platform::SocketHandle socket);
+  bool Resolve(const DEVICE_INFO& info, const AbortableWait& wait, std::uint32_t& address);
+  bool Fail(Failure why) {
+    m_failure = why;
+    return false;
+  }
 
   // Read by every thread; written by the owner (Connect, Close) and by the
   // receiver (MarkLost).
@@ -94,6 +121,7 @@ class TCPClient {
   std::atomic<platform::SocketHandle> m_retired{platform::kInvalidSocket};
   // Owner thread only.
   DEVICE_INFO m_deviceInfo;
+  Failure m_failure = Failure::kNone;
 };
 
 }  // namespace quorvel

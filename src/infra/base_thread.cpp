@@ -17,11 +17,11 @@ CBaseThread::CBaseThread() = default;
 CBaseThread::~CBaseThread() { Stop(kDestructorStopTimeoutMs); }
 
 bool CBaseThread::Start(const std::string& name) {
+  // A refused Start leaves the stop event alone: a thread that overstays a
+  // Stop must still see that stop when it gets back to its loop.
+  if (m_thread && !m_thread->HasEnded()) return false;
+  m_thread.reset();  // joins an ended thread
   m_stopEvent.Reset();
-  if (m_thread) {
-    if (!m_thread->HasEnded()) return false;
-    m_thread.reset();  // joins the ended thread
-  }
   try {
     if (&name != &m_name) m_name = name;
     // Stored before the thread exists, so that the thread itself can ask

@@ -1,5 +1,5 @@
-// CCallTracker: the calls into registered targets (event consumers, video
-// channels) that are running right now, and a wait until none into a given
+// CCallTracker: the calls into registered targets (video channels) that
+// are running right now, and a wait until none into a given
 // target is, so that the target's owner may destroy it once it has been
 // deregistered.
 //
@@ -10,12 +10,12 @@
 // exception (Scope). After taking the target out of its map, the remover
 // calls WaitIdle, which returns once no call into the target runs on
 // another thread. Calls on the remover's own thread are not waited for: a
-// target removed from inside a call into it (a consumer removing itself, a
-// host stopping its channel from its frame callback) would wait on itself.
+// target removed from inside a call into it (a host stopping its channel
+// from its frame callback) would wait on itself.
 // There is no time-out: returning while a call still runs would let the
 // owner free the target under it.
 //
-// Owned by its user (one per CEventConsumerList, one per CVideoManager).
+// Owned by its user (one per CVideoManager).
 // Enter and Leave run on the delivering thread (the Gateway client's
 // receiver thread), WaitIdle on whichever thread removes a target. The
 // tracker's mutex is taken last: users call Enter holding their own lock,

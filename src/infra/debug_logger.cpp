@@ -1,5 +1,6 @@
 #include "infra/debug_logger.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <vector>
 
@@ -143,6 +144,10 @@ bool CDebugLogger::Open(const DEVICE_INFO& device, const std::string& name,
     config->hostVersion = ReadHostVersion();
     config->mutex = std::make_shared<CMutex>(FormatString("MUTEX_%s", config->name.c_str()));
 
+    {
+      std::lock_guard<std::mutex> lock(m_sinkMutex);
+      m_sink = sink;
+    }
     m_hasSink.store(config->sink != nullptr);
     m_logLevel.store(config->logLevel);
     m_infoAsWarn.store(MapsInfoToWarn(config->hostVersion));
@@ -153,6 +158,14 @@ bool CDebugLogger::Open(const DEVICE_INFO& device, const std::string& name,
   }
   WriteFormatted(kLevelInfo, "======= Open log =======");
   return true;
+}
+
+void CDebugLogger::CloseSink() {
+  m_hasSink.store(false);
+  std::unique_lock<std::mutex> lock(m_sinkMutex);
+  m_sink = nullptr;
+  m_sinkCallEnded.wait_for(lock, std::chrono::milliseconds(kSinkCloseWaitMs),
+                           [this] { return m_sinkCalls == 0; });
 }
 
 void CDebugLogger::Write(int level, const std::string& text) {
@@ -217,7 +230,25 @@ void CDebugLogger::PostToHost(const Config& config, int level, const std::string
   const int effective = EffectiveHostLevel(level, MapsInfoToWarn(config.hostVersion));
   if (static_cast<std::uint32_t>(effective) > config.logLevel) return;
   CDebugInfo record(static_cast<unsigned char>(effective), text);
-  config.sink->OnDebugInfo(&record);
+  // The sink comes from here, not from the configuration: a line that
+  // loaded its configuration before a Close must not reach the old sink.
+  IDebugInfoSink* sink = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
+    sink = m_sink;
+    if (sink == nullptr) return;
+    ++m_sinkCalls;
+  }
+  // Ends the count also when the host throws.
+  struct CallEnd {
+    CDebugLogger* logger;
+    ~CallEnd() {
+      std::lock_guard<std::mutex> lock(logger->m_sinkMutex);
+      --logger->m_sinkCalls;
+      logger->m_sinkCallEnded.notify_all();
+    }
+  } end{this};
+  sink->OnDebugInfo(&record);
 }
 
 void CDebugLogger::WriteToFile(const Config& config, int level, const std::string& text) {

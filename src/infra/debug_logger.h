@@ -16,6 +16,11 @@
 // either the old or the new one, never a mix, and the old named mutex lives
 // until its last line is written.
 //
+// The host's sink is used only between Open and CloseSink: CloseSink stops
+// new sink calls at once and waits, at most kSinkCloseWaitMs, for the ones
+// under way, so that a driver thread that outlives its stop never calls a
+// sink the host has already freed. The file goes on taking lines.
+//
 // Host version: the host's core module version decides the INFO-to-WARN
 // mapping. There is no module version to read here; the environment
 // variable STREVON_HOST_VERSION ("5.11.0.0") names it, read at Open, and
@@ -23,8 +28,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "strevon.h"
@@ -37,6 +44,9 @@ class CDebugLogger {
  public:
   static constexpr std::int64_t kRotationSize = 2097152;
   static constexpr const char* kHostVersionEnvironmentVariable = "STREVON_HOST_VERSION";
+  // How long CloseSink waits for sink calls under way: a host whose sink
+  // blocks must not make Close hang.
+  static constexpr std::uint32_t kSinkCloseWaitMs = 1000;
 
   struct HostVersion {
     std::uint16_t major = 0;
@@ -55,6 +65,10 @@ class CDebugLogger {
   // keeps sink (not owned) and writes the "Open log" banner. False only when
   // the configuration could not be allocated.
   bool Open(const DEVICE_INFO& device, const std::string& name, IDebugInfoSink* sink);
+
+  // No line reaches the sink after this returns, except from a call that
+  // was still inside the sink after kSinkCloseWaitMs. Until the next Open.
+  void CloseSink();
 
   void Write(int level, const std::string& text);
   void WriteFormatted(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
@@ -79,7 +93,7 @@ class CDebugLogger {
   struct Config;
 
   std::shared_ptr<const Config> LoadConfig() const;
-  static void PostToHost(const Config& config, int level, const std::string& text);
+  void PostToHost(const Config& config, int level, const std::string& text);
   static void WriteToFile(const Config& config, int level, const std::string& text);
   static std::string LogFilePath(const Config& config);
 
@@ -90,6 +104,13 @@ class CDebugLogger {
   std::atomic<std::uint32_t> m_logLevel{2};
   std::atomic<bool> m_infoAsWarn{false};
   std::atomic<bool> m_fileEnabled{false};
+
+  std::mutex m_sinkMutex;
+  std::condition_variable m_sinkCallEnded;
+  // Guarded by m_sinkMutex: the sink that may be called (null after
+  // CloseSink), and the calls inside a sink now.
+  IDebugInfoSink* m_sink = nullptr;
+  std::uint32_t m_sinkCalls = 0;
 };
 
 }  // namespace quorvel

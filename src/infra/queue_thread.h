@@ -4,17 +4,21 @@
 // Ownership: a posted item belongs to the queue, also when the post is
 // refused (it is destroyed at once). Items are destroyed after handling.
 // Shutdown rule: after Stop the stop event stays signalled, so posts are
-// refused until the next Start. PostItemLimited keeps at most 16 items
-// waiting by dropping the oldest. Posting comes from any thread; handling
+// refused until the next Start. Back-pressure: PostItemLimited keeps at
+// most 16 items waiting by dropping the oldest; PostItemBounded refuses the
+// new item once the waiting items reach a count or a total cost (the
+// item being handled no longer counts). Posting comes from any thread; handling
 // happens only on the queue's thread, outside the queue lock, so a handler
 // may post to its own queue. Exceptions from HandleWorkItem are swallowed.
 // Subclasses stop the thread in their destructor, before their members go.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <utility>
 
 #include "infra/base_thread.h"
 #include "infra/event.h"
@@ -33,10 +37,17 @@ class CQueueThread : private CBaseThread {
     ClearItems();
   }
 
+  enum class PostResult { kQueued, kStopped, kFull };
+
   using CBaseThread::GetName;
+  using CBaseThread::IsCurrentThread;
   using CBaseThread::IsRunning;
+  using CBaseThread::SetKeepAlive;
 
   bool Start(const std::string& name) override {
+    // A thread that overstayed its stop still runs this loop: its events
+    // must stay as they are.
+    if (IsRunning()) return false;
     m_itemEvent.Reset();
     // Items posted before Start (or left by a Stop that did not clear them)
     // would otherwise wait for the next post to wake the loop.
@@ -45,32 +56,43 @@ class CQueueThread : private CBaseThread {
   }
 
   // Stops the thread with 5000 ms; pending items are destroyed unhandled.
-  bool Stop() {
+  bool Stop() { return StopDiscarding(5000); }
+  // The same with timeoutMs; false while the thread still runs.
+  bool StopDiscarding(std::uint32_t timeoutMs) {
     StopEvent().Set();
     ClearItems();
-    return CBaseThread::Stop(5000);
+    return CBaseThread::Stop(timeoutMs);
   }
   bool Stop(std::uint32_t timeoutMs) override { return CBaseThread::Stop(timeoutMs); }
 
-  bool PostItem(T* item) { return Post(item, false); }
-  bool PostItemLimited(T* item) { return Post(item, true); }
+  bool PostItem(T* item) { return Post(item, false) == PostResult::kQueued; }
+  bool PostItemLimited(T* item) { return Post(item, true) == PostResult::kQueued; }
+  // Refused (kFull, item destroyed) while maxCount items wait, or when cost
+  // would bring the waiting items' total above maxCost; an item alone in
+  // the queue is never refused for its cost.
+  PostResult PostItemBounded(T* item, std::size_t cost, std::size_t maxCount,
+                             std::size_t maxCost) {
+    return Post(item, false, cost, maxCount, maxCost);
+  }
 
   // The oldest item, removed from the queue and owned by the caller, or null.
   T* PopItem() {
     CLockGuard guard(m_lock);
     if (m_queue.empty()) return nullptr;
-    T* item = m_queue.front();
+    const Entry entry = m_queue.front();
     m_queue.pop_front();
-    return item;
+    m_queuedCost -= entry.cost;
+    return entry.item;
   }
 
   void ClearItems() {
     CLockGuard guard(m_lock);
     while (!m_queue.empty()) {
-      T* item = m_queue.front();
+      T* item = m_queue.front().item;
       m_queue.pop_front();
       delete item;
     }
+    m_queuedCost = 0;
   }
 
   std::size_t PendingCount() {
@@ -82,22 +104,34 @@ class CQueueThread : private CBaseThread {
   virtual void HandleWorkItem(T* item) = 0;
 
  private:
-  bool Post(T* item, bool limited) {
+  struct Entry {
+    T* item;
+    std::size_t cost;
+  };
+
+  PostResult Post(T* item, bool limited, std::size_t cost = 0, std::size_t maxCount = 0,
+                  std::size_t maxCost = 0) {
     if (IsStopSignalled()) {
       delete item;
-      return false;
+      return PostResult::kStopped;
     }
     CLockGuard guard(m_lock);
     if (limited) {
       while (m_queue.size() > kLimitedQueueSize - 1) {
-        T* oldest = m_queue.front();
+        T* oldest = m_queue.front().item;
         m_queue.pop_front();
         delete oldest;
       }
     }
-    m_queue.push_back(item);
+    if (maxCount > 0 && (m_queue.size() >= maxCount ||
+                         (!m_queue.empty() && cost > maxCost - std::min(maxCost, m_queuedCost)))) {
+      delete item;
+      return PostResult::kFull;
+    }
+    m_queue.push_back(Entry{item, cost});
+    m_queuedCost += cost;
     m_itemEvent.Set();
-    return true;
+    return PostResult::kQueued;
   }
 
   void ThreadFunction() override {
@@ -122,7 +156,8 @@ class CQueueThread : private CBaseThread {
 
   CEvent m_itemEvent;
   CRecursiveLock m_lock;
-  std::deque<T*> m_queue;
+  std::deque<Entry> m_queue;      // guarded by m_lock
+  std::size_t m_queuedCost = 0;   // guarded by m_lock
 };
 
 }  // namespace quorvel

@@ -21,6 +21,7 @@ class CTickThread : private CBaseThread {
 
   using CBaseThread::GetName;
   using CBaseThread::IsRunning;
+  using CBaseThread::SetKeepAlive;
   using CBaseThread::Start;
   using CBaseThread::Stop;
 

@@ -39,10 +39,11 @@ bool CBasePTZComm::Open() {
   return started;
 }
 
-void CBasePTZComm::Close() {
-  if (!m_started.load()) return;
-  CQueueThread<CWorkItem>::Stop(kStopTimeoutMs);
+bool CBasePTZComm::Close(std::uint32_t timeoutMs) {
+  // Also a thread an earlier Close left running is waited for again.
+  if (m_started.load() || IsRunning()) CQueueThread<CWorkItem>::Stop(timeoutMs);
   m_started.store(false);
+  return !IsRunning();
 }
 
 bool CBasePTZComm::HasPtz(IIPParams* /*params*/) {

@@ -71,9 +71,10 @@ class CBasePTZComm : private CQueueThread<CWorkItem>, public IPrepositionComm {
   // Starts the command thread unless it runs; true when it runs. Commands
   // posted before Open wait in the queue and are handled once it runs.
   virtual bool Open();
-  // Stops the command thread (5000 ms); commands still waiting are not
-  // handled.
-  virtual void Close();
+  // Stops the command thread (5000 ms, or timeoutMs); commands still
+  // waiting are not handled. False while the thread still runs: it ends
+  // after the command it is in, and the object must outlive it.
+  virtual bool Close(std::uint32_t timeoutMs = kStopTimeoutMs);
   // True when the camera has any of pan, tilt, zoom, focus or iris.
   virtual bool HasPtz(IIPParams* params);
   // Words 1 to 13 of record (word 0 is the host's); 1, or -3 for null.
@@ -107,6 +108,8 @@ class CBasePTZComm : private CQueueThread<CWorkItem>, public IPrepositionComm {
   // True from a successful Open until Close.
   bool IsStarted() const { return m_started.load(); }
   using CQueueThread<CWorkItem>::IsRunning;
+  // Before Open: the command thread holds owner while it runs.
+  using CQueueThread<CWorkItem>::SetKeepAlive;
   using CQueueThread<CWorkItem>::PendingCount;
 
  protected:

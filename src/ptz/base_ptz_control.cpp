@@ -165,7 +165,12 @@ bool CBasePTZControl::OpenComm() {
     m_comm.reset();
   }
   if (!m_comm) return false;
+  m_comm->SetKeepAlive(m_keepAlive);
   return m_comm->Open();
+}
+
+bool CBasePTZControl::StopComm(std::uint32_t timeoutMs) {
+  return !m_comm || m_comm->Close(timeoutMs);
 }
 
 int CBasePTZControl::AfterMotion(int result, std::atomic<bool>* flag) {

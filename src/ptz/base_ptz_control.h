@@ -8,7 +8,10 @@
 // calls OpenComm once right after creation and destroys the control at
 // teardown. Owns its command channel (made by the subclass's CreateComm)
 // and its preset list; the IDriver is not owned. Teardown closes the
-// command channel (its thread stops), destroys it, then the list goes.
+// command channel (its thread stops), destroys it, then the list goes. A
+// command thread that overstays its stop (StopComm false) must not lose its
+// channel: the owner then keeps the control until the thread has ended,
+// which a keep-alive (SetKeepAlive) lets the thread itself decide.
 //
 // Threads: host threads. The control takes no lock of its own: the command
 // queue and the preset list's lock serialise what is shared; the motion and
@@ -20,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "driver/idriver.h"
 #include "ptz/base_ptz_comm.h"
@@ -69,6 +73,11 @@ class CBasePTZControl : public IIPPTZApiEx, public IIPParams {
 
   // Closes and destroys the command channel, if any.
   virtual void ReleaseComm();
+  // Stops the command thread within timeoutMs, keeping the channel; false
+  // while the thread still runs.
+  bool StopComm(std::uint32_t timeoutMs);
+  // Before OpenComm: the command thread holds owner while it runs.
+  void SetKeepAlive(std::weak_ptr<void> owner) { m_keepAlive = std::move(owner); }
   // A new command channel for this control's driver and channel, or null.
   virtual CBasePTZComm* CreateComm() = 0;
   // Creates the command channel and opens it (its thread starts); false
@@ -85,6 +94,7 @@ class CBasePTZControl : public IIPPTZApiEx, public IIPParams {
   IDriver* const m_driver;
   const std::uint32_t m_channel;
   std::unique_ptr<CBasePTZComm> m_comm;
+  std::weak_ptr<void> m_keepAlive;
   CPrepositionList m_presets;
   std::atomic<unsigned char> m_paramFlag1{0};
   std::atomic<unsigned char> m_paramFlag2{0};

@@ -5,7 +5,9 @@
 //
 // Ownership: created by the capture driver at Open and destroyed at Close
 // (before the driver's Gateway client goes); owns every control object it
-// created. The IDriver is not owned.
+// created. The IDriver is not owned. When StopThreads reports a command
+// thread still running, the owner keeps the handler until that thread has
+// ended (the keep-alive lets the thread hold the owner).
 //
 // Threads: host threads. The control map is guarded by m_lock, held while a
 // control is created so that two callers never get two controls for one
@@ -14,6 +16,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <utility>
 
 #include "driver/idriver.h"
 #include "infra/recursive_lock.h"
@@ -36,6 +40,12 @@ class CBasePTZHandler : public CIPPTZDriverIf {
   virtual CBasePTZControl* CreateControl(std::uint32_t channel) = 0;
   // Destroys every control (their command threads stop) and empties the map.
   virtual void ReleaseControls();
+  // Stops every command thread, all within timeoutMs together; false while
+  // any of them still runs.
+  bool StopThreads(std::uint32_t timeoutMs);
+  // Before the first GetPTZApiEx: every command thread holds owner while it
+  // runs.
+  void SetKeepAlive(std::weak_ptr<void> owner) { m_keepAlive = std::move(owner); }
 
   std::uint32_t GetChannelCount() const { return m_channelCount; }
 
@@ -45,6 +55,8 @@ class CBasePTZHandler : public CIPPTZDriverIf {
  private:
   IDriver* const m_driver;
   const std::uint32_t m_channelCount;
+  // Set before any control exists.
+  std::weak_ptr<void> m_keepAlive;
 
   CRecursiveLock m_lock;
   // Guarded by m_lock. Owns the controls.

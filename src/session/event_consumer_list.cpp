@@ -4,24 +4,38 @@
 
 namespace quorvel {
 
-void CEventConsumerList::Add(const std::string& eventType, IEventReceiverClient* consumer) {
-  if (consumer == nullptr || eventType.empty()) return;
-  CLockGuard guard(m_lock);
-  std::vector<IEventReceiverClient*>& list = m_consumers[eventType];
-  if (std::find(list.begin(), list.end(), consumer) == list.end()) list.push_back(consumer);
+namespace {
+
+// Compares the control blocks, which stay while a weak reference does: no
+// strong reference is taken, so no consumer is ever freed under the lock.
+bool SameConsumer(const std::weak_ptr<IEventReceiverClient>& a,
+                  const std::weak_ptr<IEventReceiverClient>& b) {
+  return !a.owner_before(b) && !b.owner_before(a);
 }
 
-void CEventConsumerList::Remove(IEventReceiverClient* consumer) {
+}  // namespace
+
+void CEventConsumerList::Add(const std::string& eventType, const Consumer& consumer) {
+  if (consumer == nullptr || eventType.empty()) return;
+  const Entry entry(consumer);
+  CLockGuard guard(m_lock);
+  std::vector<Entry>& list = m_consumers[eventType];
+  list.erase(std::remove_if(list.begin(), list.end(), [](const Entry& e) { return e.expired(); }),
+             list.end());
+  const auto same = [&](const Entry& e) { return SameConsumer(e, entry); };
+  if (std::none_of(list.begin(), list.end(), same)) list.push_back(entry);
+}
+
+void CEventConsumerList::Remove(const Consumer& consumer) {
   if (consumer == nullptr) return;
-  {
-    CLockGuard guard(m_lock);
-    for (auto& entry : m_consumers) {
-      std::vector<IEventReceiverClient*>& list = entry.second;
-      auto it = std::find(list.begin(), list.end(), consumer);
-      if (it != list.end()) list.erase(it);
-    }
+  const Entry entry(consumer);
+  CLockGuard guard(m_lock);
+  for (auto& type : m_consumers) {
+    std::vector<Entry>& list = type.second;
+    auto it = std::find_if(list.begin(), list.end(),
+                           [&](const Entry& e) { return SameConsumer(e, entry); });
+    if (it != list.end()) list.erase(it);
   }
-  m_calls.WaitIdle(consumer);
 }
 
 void CEventConsumerList::Clear() {
@@ -31,33 +45,27 @@ void CEventConsumerList::Clear() {
 
 void CEventConsumerList::Deliver(const std::string& eventType, const std::string& pid,
                                  const std::string& status) {
-  std::vector<IEventReceiverClient*> copy;
+  std::vector<Entry> copy;
   {
     CLockGuard guard(m_lock);
     auto it = m_consumers.find(eventType);
     if (it != m_consumers.end()) copy = it->second;
   }
-  for (IEventReceiverClient* consumer : copy) {
-    if (consumer == nullptr || !BeginCall(eventType, consumer)) continue;
-    // Ends the call also when the consumer throws, so that its Remove
-    // cannot wait forever.
-    CCallTracker::Scope scope(m_calls, consumer);
-    consumer->EventReceived(eventType, pid, status);
+  for (const Entry& entry : copy) {
+    // Released outside the lock: this may be the last share of the consumer.
+    const Consumer consumer = BeginCall(eventType, entry);
+    if (consumer != nullptr) consumer->EventReceived(eventType, pid, status);
   }
 }
 
-bool CEventConsumerList::IsRegistered(const std::string& eventType,
-                                      IEventReceiverClient* consumer) const {
-  auto it = m_consumers.find(eventType);
-  return it != m_consumers.end() &&
-         std::find(it->second.begin(), it->second.end(), consumer) != it->second.end();
-}
-
-bool CEventConsumerList::BeginCall(const std::string& eventType, IEventReceiverClient* consumer) {
+CEventConsumerList::Consumer CEventConsumerList::BeginCall(const std::string& eventType,
+                                                           const Entry& entry) {
   CLockGuard guard(m_lock);
-  if (!IsRegistered(eventType, consumer)) return false;
-  m_calls.Enter(consumer);
-  return true;
+  auto it = m_consumers.find(eventType);
+  if (it == m_consumers.end()) return nullptr;
+  const auto same = [&](const Entry& e) { return SameConsumer(e, entry); };
+  if (std::none_of(it->second.begin(), it->second.end(), same)) return nullptr;
+  return entry.lock();
 }
 
 }  // namespace quorvel

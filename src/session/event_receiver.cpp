@@ -43,11 +43,14 @@ void CEventReceiver::Unsubscribe() {
   m_consumers.Clear();
 }
 
-void CEventReceiver::AddClient(const std::string& eventType, IEventReceiverClient* consumer) {
+void CEventReceiver::AddClient(const std::string& eventType,
+                               const CEventConsumerList::Consumer& consumer) {
   m_consumers.Add(eventType, consumer);
 }
 
-void CEventReceiver::RemoveClient(IEventReceiverClient* consumer) { m_consumers.Remove(consumer); }
+void CEventReceiver::RemoveClient(const CEventConsumerList::Consumer& consumer) {
+  m_consumers.Remove(consumer);
+}
 
 void CEventReceiver::ProcessServerMessage(ServerMessage& message) {
   // The reply to our own subscription also answers to "recorder/event".

@@ -8,13 +8,14 @@
 // register again after the next log-on.
 //
 // Owned by the capture driver beside its Gateway client, which must outlive
-// it; the consumers are not owned. Subscribe, Unsubscribe and AddClient run
-// on owner threads (Unsubscribe also on the receiver thread, from the
-// driver's connection-loss handler); ProcessServerMessage runs on the
-// client's receiver thread. RemoveClient may be called from anywhere,
-// including from inside a consumer's EventReceived; once it returns, the
-// consumer is never called again and may be destroyed (see
-// CEventConsumerList).
+// it. Subscribe, Unsubscribe and AddClient run on owner threads
+// (Unsubscribe also on the receiver thread, from the driver's
+// connection-loss handler); ProcessServerMessage runs on the client's
+// receiver thread. Consumers are shared: the receiver holds them
+// weakly and a delivery strongly while it calls one, so RemoveClient never
+// waits (one delivery already under way may still arrive) and a consumer's
+// owner may drop it at any time (see CEventConsumerList). RemoveClient may
+// be called from anywhere, including from inside EventReceived.
 #pragma once
 
 #include <string>
@@ -44,8 +45,8 @@ class CEventReceiver : public IMessageReceiver {
 
   // Ignored for an empty type or a null consumer; a consumer is kept once
   // per type however often it is added.
-  void AddClient(const std::string& eventType, IEventReceiverClient* consumer);
-  void RemoveClient(IEventReceiverClient* consumer);
+  void AddClient(const std::string& eventType, const CEventConsumerList::Consumer& consumer);
+  void RemoveClient(const CEventConsumerList::Consumer& consumer);
 
   void ProcessServerMessage(ServerMessage& message) override;
 

@@ -1,10 +1,14 @@
 #include "session/gateway_io.h"
 
+#include <atomic>
+#include <map>
 #include <new>
 #include <utility>
 #include <vector>
 
 #include "gateway/client_message.h"
+#include "infra/recursive_lock.h"
+#include "infra/tick_thread.h"
 
 namespace quorvel {
 
@@ -24,54 +28,164 @@ constexpr std::uint32_t kStopTimeoutMs = 5000;
     }                                                                                \
   } while (0)
 
-CGatewayIO::CGatewayIO(IDriver* driver, CEventReceiver* eventReceiver, CGWClient* client)
-    : m_driver(driver), m_eventReceiver(eventReceiver), m_client(client) {}
+// The part of the I/O object that the receiver thread and the tick thread
+// use, shared with them (see the header). The gate and the callback are
+// atomics, so that no lock is ever held while the host is called; m_lock
+// guards the input states only.
+class CGatewayIO::CShared : public CTickThread, public IEventReceiverClient {
+ public:
+  CShared(IDriver* driver, std::shared_ptr<void> driverKeepAlive)
+      : m_driver(driver), m_driverKeepAlive(std::move(driverKeepAlive)) {}
+  // Runs where the last share goes; on the tick thread itself, Stop lets the
+  // ending thread go.
+  ~CShared() override { Stop(kStopTimeoutMs); }
 
-CGatewayIO::~CGatewayIO() {
-  // The tick thread reads the members below; it must be gone first.
-  StopTicks();
-  ClearStarted();
-  if (m_eventReceiver != nullptr) m_eventReceiver->RemoveClient(this);
+  void SetCallback(ICaptureIOCallback* callback) { m_callback.store(callback); }
+  bool HasCallback() const { return m_callback.load() != nullptr; }
+  void OpenGate() { m_gateOpen.store(true); }
+  void CloseGate() { m_gateOpen.store(false); }
+
+  void ResetStates() {
+    CLockGuard guard(m_lock);
+    m_inputStates.clear();
+    if (m_driver == nullptr) return;
+    for (const IORecord& input : m_driver->GetInputList()) m_inputStates[input.id] = kStateOff;
+  }
+
+  // After CloseGate. A tick that had not yet seen the gate closed raised
+  // m_tickInHost before looking (both sequentially consistent), so a low
+  // flag here means the thread will not call the host again and may be
+  // waited for; a high one means it may be inside the host: not waited for.
+  void StopTicks() { Stop(m_tickInHost.load() ? 0 : kStopTimeoutMs); }
+
+  void EventReceived(const std::string& eventType, const std::string& pid,
+                     const std::string& status) override {
+    if (eventType != kIOStateEvent) {
+      IO_LOG("EventReceived", "%s: ERROR Received not IO event ('%s')", eventType.c_str());
+      return;
+    }
+    IO_LOG("EventReceived", "%s: IO event (pid='%s' status='%s') received", pid.c_str(),
+           status.c_str());
+    const std::uint32_t state = StateFromStatus(status);
+    const IORecord* input = nullptr;
+    if (m_driver != nullptr) {
+      for (const IORecord& record : m_driver->GetInputList()) {
+        if (record.pid == pid) {
+          input = &record;
+          break;
+        }
+      }
+    }
+    if (input == nullptr) {
+      IO_LOG("EventReceived", "%s: ERROR Input for pid '%s' not found", pid.c_str());
+      return;
+    }
+    // Without a host to tell, the change is not kept either: the next tick
+    // reports what the host last heard.
+    ICaptureIOCallback* callback = PassGate();
+    if (callback == nullptr) return;
+    callback->OnInputState(input->id, state);
+    CLockGuard guard(m_lock);
+    m_inputStates[input->id] = state;
+  }
+
+ protected:
+  void OnTick() override {
+    // The host is called outside the lock, on a copy: a host that calls back
+    // into StartIO from its callback must not deadlock against the tick.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> states;
+    {
+      CLockGuard guard(m_lock);
+      states.assign(m_inputStates.begin(), m_inputStates.end());
+    }
+    for (const auto& entry : states) {
+      InHost inHost(m_tickInHost);
+      ICaptureIOCallback* callback = PassGate();
+      if (callback == nullptr) return;
+      callback->OnInputState(entry.first, entry.second);
+    }
+  }
+
+ private:
+  // Raises a flag for the length of a scope, also when the host throws.
+  class InHost {
+   public:
+    explicit InHost(std::atomic<bool>& flag) : m_flag(flag) { m_flag.store(true); }
+    ~InHost() { m_flag.store(false); }
+    InHost(const InHost&) = delete;
+    InHost& operator=(const InHost&) = delete;
+
+   private:
+    std::atomic<bool>& m_flag;
+  };
+
+  // The callback to call now, or null when there is none or the gate is
+  // closed.
+  ICaptureIOCallback* PassGate() const {
+    return m_gateOpen.load() ? m_callback.load() : nullptr;
+  }
+
+  // Constant after construction.
+  IDriver* const m_driver;
+  const std::shared_ptr<void> m_driverKeepAlive;
+
+  std::atomic<ICaptureIOCallback*> m_callback{nullptr};
+  // Open from StartIO to StopIO or destruction.
+  std::atomic<bool> m_gateOpen{false};
+  // True while the tick thread may be inside the host's callback.
+  std::atomic<bool> m_tickInHost{false};
+
+  CRecursiveLock m_lock;
+  // Guarded by m_lock. Input id to state, walked in ascending id order.
+  std::map<std::uint32_t, std::uint32_t> m_inputStates;
+};
+
+CGatewayIO::CGatewayIO(IDriver* driver, CEventReceiver* eventReceiver, CGWClient* client,
+                       std::weak_ptr<void> driverKeepAlive)
+    : m_driver(driver),
+      m_eventReceiver(eventReceiver),
+      m_client(client),
+      m_shared(std::make_shared<CShared>(driver, driverKeepAlive.lock())) {
+  m_shared->SetKeepAlive(m_shared);
 }
 
-void CGatewayIO::ClearStarted() {
-  // Once this returns, Resubscribe cannot add the object again.
-  std::lock_guard<std::mutex> registration(m_registrationMutex);
-  m_started = false;
+CGatewayIO::~CGatewayIO() { EndHostUse(); }
+
+void CGatewayIO::EndHostUse() {
+  m_shared->CloseGate();
+  {
+    // Once this block is over, Resubscribe cannot add the object again.
+    std::lock_guard<std::mutex> registration(m_registrationMutex);
+    m_started = false;
+    if (m_eventReceiver != nullptr) m_eventReceiver->RemoveClient(m_shared);
+  }
+  m_shared->StopTicks();
 }
 
 bool CGatewayIO::SetIOCallback(ICaptureIOCallback* callback) {
-  if (callback != nullptr) m_callback.store(callback);
-  return m_callback.load() != nullptr;
+  if (callback != nullptr) m_shared->SetCallback(callback);
+  return m_shared->HasCallback();
 }
 
 bool CGatewayIO::StartIO() {
   IO_LOG("StartIO", "%s: Start IO");
-  {
-    CLockGuard guard(m_lock);
-    m_inputStates.clear();
-    if (m_driver != nullptr) {
-      for (const IORecord& input : m_driver->GetInputList()) m_inputStates[input.id] = kStateOff;
-    }
-  }
-  m_stopping.store(false);
-  if (!Start("Gateway IO")) {
+  m_shared->ResetStates();
+  // Asked first because Start would re-arm the stop event of a tick thread
+  // still running after StopIO, before refusing to start another.
+  if (m_shared->IsRunning() || !m_shared->Start("Gateway IO")) {
     IO_LOG("StartIO", "%s: ERROR Unable to start IO thread");
     return false;
   }
+  m_shared->OpenGate();
   std::lock_guard<std::mutex> registration(m_registrationMutex);
   m_started = true;
-  if (m_eventReceiver != nullptr) m_eventReceiver->AddClient(kIOStateEvent, this);
+  if (m_eventReceiver != nullptr) m_eventReceiver->AddClient(kIOStateEvent, m_shared);
   return true;
 }
 
 bool CGatewayIO::StopIO() {
   IO_LOG("StopIO", "%s: Stop IO");
-  ClearStarted();
-  // Outside the mutex: RemoveClient waits for a delivery into this object,
-  // whose host callback may call StartIO or StopIO.
-  if (m_eventReceiver != nullptr) m_eventReceiver->RemoveClient(this);
-  StopTicks();
+  EndHostUse();
   return false;
 }
 
@@ -79,7 +193,7 @@ void CGatewayIO::Resubscribe() {
   {
     std::lock_guard<std::mutex> registration(m_registrationMutex);
     if (!m_started || m_eventReceiver == nullptr) return;
-    m_eventReceiver->AddClient(kIOStateEvent, this);
+    m_eventReceiver->AddClient(kIOStateEvent, m_shared);
   }
   // The log reaches the host's sink: outside the mutex.
   IO_LOG("Resubscribe", "%s: Registered again for input events");
@@ -120,61 +234,10 @@ void CGatewayIO::SetOutput(std::uint32_t outputIndex, int state) {
   }
 }
 
-void CGatewayIO::EventReceived(const std::string& eventType, const std::string& pid,
-                               const std::string& status) {
-  if (eventType != kIOStateEvent) {
-    IO_LOG("EventReceived", "%s: ERROR Received not IO event ('%s')", eventType.c_str());
-    return;
-  }
-  IO_LOG("EventReceived", "%s: IO event (pid='%s' status='%s') received", pid.c_str(),
-         status.c_str());
-  const std::uint32_t state = StateFromStatus(status);
-  const IORecord* input = nullptr;
-  if (m_driver != nullptr) {
-    for (const IORecord& record : m_driver->GetInputList()) {
-      if (record.pid == pid) {
-        input = &record;
-        break;
-      }
-    }
-  }
-  if (input == nullptr) {
-    IO_LOG("EventReceived", "%s: ERROR Input for pid '%s' not found", pid.c_str());
-    return;
-  }
-  // Without a host to tell, the change is not kept either: the next tick
-  // reports what the host last heard.
-  ICaptureIOCallback* callback = m_callback.load();
-  if (callback == nullptr) return;
-  callback->OnInputState(input->id, state);
-  CLockGuard guard(m_lock);
-  m_inputStates[input->id] = state;
-}
-
 std::uint32_t CGatewayIO::StateFromStatus(const std::string& status) {
   if (status == "On") return kStateOn;
   if (status == "Off") return kStateOff;
   return kStateOther;
-}
-
-void CGatewayIO::OnTick() {
-  // The host is called outside the lock, on a copy: a host that calls back
-  // into StartIO from its callback must not deadlock against the tick.
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> states;
-  {
-    CLockGuard guard(m_lock);
-    states.assign(m_inputStates.begin(), m_inputStates.end());
-  }
-  for (const auto& entry : states) {
-    if (m_stopping.load()) return;
-    ICaptureIOCallback* callback = m_callback.load();
-    if (callback != nullptr) callback->OnInputState(entry.first, entry.second);
-  }
-}
-
-void CGatewayIO::StopTicks() {
-  m_stopping.store(true);
-  Stop(kStopTimeoutMs);
 }
 
 #undef IO_LOG

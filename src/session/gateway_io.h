@@ -8,42 +8,56 @@
 // the requested state is not sent.
 //
 // Created by the capture driver at Open when the device has inputs or
-// outputs, and destroyed at Close, before the driver's event receiver and
-// Gateway client, which it uses but does not own (nor the IDriver or the
-// host's callback). The destructor stops the tick thread before any member
-// goes and takes the object out of the event receiver, whether or not the
-// host called StopIO, waiting for a delivery already running into it.
+// outputs, and destroyed at Close; the driver's event receiver and Gateway
+// client, the IDriver and the host's callback are not owned.
 //
-// Threads: the host calls the ICaptureIOApi slots on its own threads;
-// EventReceived runs on the Gateway client's receiver thread; OnTick on the
-// "Gateway IO" thread. The host callback is called from both of these, so
-// it must be thread-safe; its pointer is atomic here. m_lock guards the
-// input states only.
+// Never waits for host code. What the Gateway's receiver thread and the
+// tick thread use (input states, host callback, the IDriver) lives in a
+// shared inner object (CShared), which the event receiver holds while it
+// delivers an event into it and the tick thread holds while it runs; this
+// object holds the third share and lets go of it at destruction. Whichever
+// ends last frees it. The inner object also holds a share of the driver
+// (driverKeepAlive, when given), so that a late delivery or tick still
+// finds the driver's log and lists; the driver breaks that circle by
+// destroying this object at Close.
+// StopIO and the destructor close a gate before anything else: once they
+// have returned, no new call into the host's callback starts (a call that
+// had already passed the gate may still finish). They do not wait for an
+// event delivery at all, and wait up to 5000 ms for the tick thread only
+// while it is not inside the host's callback; a tick thread left running
+// ends after that call without calling the host again, and until it has
+// ended StartIO fails.
+//
+// Threads: the host calls the ICaptureIOApi slots on its own threads, the
+// driver's worker calls Resubscribe; events are delivered on the Gateway
+// client's receiver thread and the ticks run on the "Gateway IO" thread.
+// The host callback is called from both of these, so it must be
+// thread-safe.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "driver/idriver.h"
-#include "infra/recursive_lock.h"
-#include "infra/tick_thread.h"
 #include "session/event_receiver.h"
-#include "session/event_receiver_client.h"
 #include "strevon.h"
 
 namespace quorvel {
 
-class CGatewayIO : public CTickThread, public ICaptureIOApi, public IEventReceiverClient {
+class CGatewayIO : public ICaptureIOApi {
  public:
   // Input states as the host receives them.
   static constexpr std::uint32_t kStateOther = 0;
   static constexpr std::uint32_t kStateOff = 1;
   static constexpr std::uint32_t kStateOn = 2;
 
-  CGatewayIO(IDriver* driver, CEventReceiver* eventReceiver, CGWClient* client);
+  // driverKeepAlive: a share of the object behind driver, held until the
+  // last event delivery or tick is over; empty keeps nothing alive.
+  CGatewayIO(IDriver* driver, CEventReceiver* eventReceiver, CGWClient* client,
+             std::weak_ptr<void> driverKeepAlive = std::weak_ptr<void>());
+  // Ends the host's use as StopIO does, whether or not the host called it.
   ~CGatewayIO() override;
 
   CGatewayIO(const CGatewayIO&) = delete;
@@ -69,31 +83,19 @@ class CGatewayIO : public CTickThread, public ICaptureIOApi, public IEventReceiv
   // logged.
   void SetOutput(std::uint32_t outputIndex, int state) override;
 
-  // IEventReceiverClient.
-  void EventReceived(const std::string& eventType, const std::string& pid,
-                     const std::string& status) override;
-
   static std::uint32_t StateFromStatus(const std::string& status);
 
- protected:
-  void OnTick() override;
-
  private:
-  // Stops the tick thread (at most 5000 ms) and tells a running tick to
-  // leave its walk.
-  void StopTicks();
-  // Marks I/O as stopped for Resubscribe.
-  void ClearStarted();
+  class CShared;
+
+  // Closes the gate, leaves the event receiver and stops the tick thread.
+  void EndHostUse();
 
   // Constant after construction.
   IDriver* const m_driver;
   CEventReceiver* const m_eventReceiver;
   CGWClient* const m_client;
-
-  std::atomic<ICaptureIOCallback*> m_callback{nullptr};
-  // Set before the thread is stopped so that a tick in progress stops
-  // calling the host between two inputs.
-  std::atomic<bool> m_stopping{false};
+  const std::shared_ptr<CShared> m_shared;
 
   // Keeps the started flag and the event registration in step between the
   // host's StartIO/StopIO and the worker thread's Resubscribe. Never held
@@ -101,10 +103,6 @@ class CGatewayIO : public CTickThread, public ICaptureIOApi, public IEventReceiv
   std::mutex m_registrationMutex;
   // Guarded by m_registrationMutex.
   bool m_started = false;
-
-  CRecursiveLock m_lock;
-  // Guarded by m_lock. Input id to state, walked in ascending id order.
-  std::map<std::uint32_t, std::uint32_t> m_inputStates;
 };
 
 }  // namespace quorvel

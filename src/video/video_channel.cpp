@@ -232,6 +232,10 @@ void CVideoChannel::OnFrame(ServerMessage& message) {
   if (!taken) VC_LOG_VIA(driver, LOG_DEBUG, "OnFrame", "%s: ERROR CaptureFrameCallback FAILED");
 }
 
+void CVideoChannel::WaitForDeliveries() {
+  if (m_manager != nullptr) m_manager->WaitForDeliveries(this);
+}
+
 bool CVideoChannel::HasCamera() {
   return m_driver != nullptr && m_channel < m_driver->GetCameraList().size();
 }

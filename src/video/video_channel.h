@@ -8,9 +8,9 @@
 // "camera/ptz/takeover" for the camera.
 //
 // Ownership: created by the driver's ICustomCreator for the video capture
-// object, which owns it, calls Stop and then destroys it. Holds, without
-// owning, the driver (also its log), the host's frame handler and the video
-// manager.
+// object, which owns it, calls Stop and WaitForDeliveries and then destroys
+// it. Holds, without owning, the driver (also its log), the host's frame
+// handler and the video manager.
 //
 // Threads: host threads call Start, Stop and ChangeChannelParameters; the
 // Gateway client's receiver thread calls OnFrame and SetChannelStatus (through
@@ -54,8 +54,8 @@ class CVideoChannel : public ICameraChannel {
   // number has no camera in the driver's list registers nothing, stays
   // offline and says so once in the log.
   bool Start(const ChannelParameters* parameters) override;
-  // Deregisters (the manager queues the unsubscription and waits for a
-  // delivery into this channel on another thread), then status 3.
+  // Deregisters (the manager queues the unsubscription; no delivery into
+  // this channel starts afterwards), then status 3.
   void Stop() override;
   // New picture size and first stream value: unsubscribes and subscribes
   // again, and re-arms the first-frame actions. Always true.
@@ -64,6 +64,7 @@ class CVideoChannel : public ICameraChannel {
   void SetChannelStatus(int status) override;
   int GetRefreshStatus() override;
   void OnFrame(ServerMessage& message) override;
+  void WaitForDeliveries() override;
 
   std::uint32_t GetChannelNumber() const { return m_channel; }
   std::uint32_t GetStreamType() const { return m_streamType.load(); }

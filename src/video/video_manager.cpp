@@ -60,7 +60,6 @@ bool CVideoManager::AddChannel(const ChannelStreamRecord& record) {
 }
 
 void CVideoManager::RemoveChannel(const ChannelStreamRecord& record) {
-  ICameraChannel* removed = nullptr;
   bool last = false;
   {
     CLockGuard threadGuard(m_threadLock);
@@ -69,7 +68,6 @@ void CVideoManager::RemoveChannel(const ChannelStreamRecord& record) {
       auto it = m_channels.find(record.channel);
       if (it != m_channels.end()) {
         Send_StopChannel(it->second);
-        removed = it->second.cameraChannel;
         m_channels.erase(it);
         last = m_channels.empty();
       } else {
@@ -77,11 +75,10 @@ void CVideoManager::RemoveChannel(const ChannelStreamRecord& record) {
       }
     }
     // The loop needs m_lock to finish its pass, so it is stopped outside it.
-    if (last) CBaseThread::Stop(kThreadStopTimeoutMs);
+    if (last) CBaseThread::Stop(m_stopTimeoutMs.load());
   }
   VM_LOG("RemoveChannel", "%s: (ch=%u) (thread should be stopped = %s)", record.channel,
          last ? "yes" : "no");
-  if (removed != nullptr) m_calls.WaitIdle(removed);
 }
 
 void CVideoManager::ProcessServerMessage(ServerMessage& message) {

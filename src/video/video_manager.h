@@ -20,14 +20,18 @@
 // and queues its requests while holding it (nothing there waits for the
 // network). Deliveries into a channel (SetChannelStatus, OnFrame) are made
 // after m_lock is left, under an in-flight mark: once RemoveChannel has
-// returned, no delivery into that channel runs on another thread or will
-// start, so its owner may destroy it. RemoveChannel called from inside a
-// delivery into the same channel (a host stopping the channel from its frame
-// callback) does not wait for that delivery, which would never end.
+// returned no delivery into that channel will start, and once
+// WaitForDeliveries (called without the caller's own locks) has returned
+// none runs on another thread either, so its owner may destroy it. Called
+// from inside a delivery into the same channel (a host stopping the channel
+// from its frame callback) it does not wait for that delivery, which would
+// never end. RemoveChannel itself never waits for a delivery, so a channel
+// may call it under a lock that a host callback also takes.
 // m_threadLock keeps the map's "first channel"/"last channel" decisions and
 // the thread's Start/Stop in step when several host threads add and remove.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 
@@ -63,6 +67,10 @@ class CVideoManager : public IMessageReceiver, public CBaseThread {
   // The log (the driver); set right after construction, before any channel
   // registers. Null logs nothing.
   void SetDriver(IDriver* driver) { m_driver = driver; }
+  // How long the removal of the last channel waits for the thread to end
+  // (kThreadStopTimeoutMs unless set); a thread still running then is kept
+  // and ends by itself. Lets the driver's Close keep to one time-out.
+  void SetThreadStopTimeout(std::uint32_t timeoutMs) { m_stopTimeoutMs.store(timeoutMs); }
 
   // Registers (or replaces) the record and queues its subscription. The
   // first channel starts the thread; false when that start fails, which
@@ -70,9 +78,10 @@ class CVideoManager : public IMessageReceiver, public CBaseThread {
   // been queued all the same).
   bool AddChannel(const ChannelStreamRecord& record);
   // Queues the unsubscription of the registered record with this channel
-  // number and drops it; the last one stops the thread. Then waits for
-  // deliveries into that channel running on other threads (see above).
+  // number and drops it; the last one stops the thread.
   void RemoveChannel(const ChannelStreamRecord& record);
+  // Until no delivery into channel runs on another thread (see above).
+  void WaitForDeliveries(const ICameraChannel* channel) { m_calls.WaitIdle(channel); }
 
   // IMessageReceiver: takes "video/stream" messages, drops the rest.
   void ProcessServerMessage(ServerMessage& message) override;
@@ -108,6 +117,7 @@ class CVideoManager : public IMessageReceiver, public CBaseThread {
   CGWClient* const m_client;
   // Set once before use.
   IDriver* m_driver = nullptr;
+  std::atomic<std::uint32_t> m_stopTimeoutMs{kThreadStopTimeoutMs};
 
   // Taken before m_lock when both are held.
   CRecursiveLock m_threadLock;

@@ -8,6 +8,7 @@
 
 #include "debug_sink.h"
 #include "device_setup.h"
+#include "driver/driver_handle.h"
 #include "driver/strevon_driver.h"
 #include "frame_allocator.h"
 #include "support/temp_home.h"
@@ -20,7 +21,7 @@ class StrevonDriverTest : public ::testing::Test {
   // Opens against a port nothing listens on: the lists are built at Open,
   // whatever the Gateway does.
   bool Open(std::uint32_t channels, std::uint32_t inputs, std::uint32_t outputs,
-            std::vector<std::string> custom) {
+            std::vector<std::string> custom, ipcapture::IIPCaptureDriver* target = nullptr) {
     strevon::host::DeviceConfig config;
     config.channelCount = channels;
     config.inputCount = inputs;
@@ -28,7 +29,7 @@ class StrevonDriverTest : public ::testing::Test {
     config.port = 1;
     config.customParameters = std::move(custom);
     setup = std::make_unique<strevon::host::DeviceSetup>(config);
-    return driver.Open(&sink, &allocator, setup.get());
+    return (target != nullptr ? target : &driver)->Open(&sink, &allocator, setup.get());
   }
 
   test_support::TempHome home;
@@ -96,10 +97,11 @@ TEST_F(StrevonDriverTest, OversizedDeviceIsRefusedAndParametersReadAsTextOrNumbe
 }
 
 // A host compiled elsewhere calls by slot position only. Calls through the
-// raw vtable pin the slot order of the capture interfaces.
+// raw vtable of what the exports hand out pin the slot order.
 TEST_F(StrevonDriverTest, HostSlotsByPosition) {
-  ASSERT_TRUE(Open(1, 1, 0, {"0", "3", "1;cam;1;Pan=1", "0;in"}));
-  ipcapture::IIPCaptureDriverEx3* host = &driver;
+  const std::unique_ptr<CDriverHandle> handle(CDriverHandle::Create());
+  ipcapture::IIPCaptureDriverEx3* host = handle.get();
+  ASSERT_TRUE(Open(1, 1, 0, {"0", "3", "1;cam;1;Pan=1", "0;in"}, host));
   void** vtable = *reinterpret_cast<void***>(host);
   using Accessor = void* (*)(ipcapture::IIPCaptureDriverEx3*);
   auto slot = [&](int n) { return reinterpret_cast<Accessor>(vtable[n])(host); };

@@ -41,6 +41,7 @@ TEST(ClientMessageTest, FramesArePinnedByteForByte) {
     std::vector<char> frame = {'\x01'};  // stale content must go
     message.Serialize(frame);
     EXPECT_EQ(c.expected, frame);
+    EXPECT_EQ(frame.size(), message.FrameSize());
   }
 }
 

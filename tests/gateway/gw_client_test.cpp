@@ -4,13 +4,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "infra/event.h"
+#include "infra/platform/name_lookup.h"
 #include "support/loopback_peer.h"
 #include "support/wait.h"
 
@@ -21,20 +21,12 @@ using namespace test_support;
 using Commands = std::vector<std::string>;
 constexpr int kTimeoutMs = 4000;
 
-// Counts live messages so that tests can see which ones the client destroyed;
-// given events, it stalls the sender thread in its destructor until released.
+// Counts live messages so that tests can see which ones the client destroyed.
 class CountedMessage : public ClientMessage {
  public:
-  explicit CountedMessage(const std::string& command, CEvent* entered = nullptr,
-                          CEvent* release = nullptr)
-      : ClientMessage(command), m_entered(entered), m_release(release) { ++s_live; }
-  ~CountedMessage() override {
-    if (m_entered != nullptr) { m_entered->Set(); m_release->Wait(kTimeoutMs); }
-    --s_live;
-  }
+  explicit CountedMessage(const std::string& command) : ClientMessage(command) { ++s_live; }
+  ~CountedMessage() override { --s_live; }
   static std::atomic<int> s_live;
-  CEvent* m_entered;
-  CEvent* m_release;
 };
 std::atomic<int> CountedMessage::s_live{0};
 
@@ -70,6 +62,7 @@ class RecordingReceiver : public IMessageReceiver, public IConnectionUser {
 
 class GWClientTest : public ::testing::Test {
  protected:
+  GWClientTest() { m_client.SetLog([this](int, const std::string& line) { m_lines.push_back(line); }); }
   void SetUp() override { CountedMessage::s_live = 0; }
   void ConnectClient() {
     ASSERT_TRUE(m_client.Connect(Loopback(m_listener.Port())));
@@ -80,6 +73,7 @@ class GWClientTest : public ::testing::Test {
   LoopbackListener m_listener;
   CGWClient m_client;
   LoopbackPeer m_peer;
+  Commands m_lines;  // the client's log
 };
 
 // The receiver's text must contain the command, not the other way round; a
@@ -119,29 +113,6 @@ TEST_F(GWClientTest, ReceiversGetMessagesWhoseCommandTheirTextContains) {
   EXPECT_EQ(Commands{"second"}, extra.Get());
 }
 
-TEST_F(GWClientTest, MessagesGoOutInPostingOrderAndEveryUnsentOneIsDestroyed) {
-  EXPECT_TRUE(m_client.Send(new CountedMessage("early")));
-  ConnectClient();
-  EXPECT_EQ(0, CountedMessage::s_live.load()) << "queued before the first Connect: never sent";
-  CManualEvent entered, release;
-  ASSERT_TRUE(m_client.Send(new ClientMessage("user/logon")));
-  ASSERT_TRUE(m_client.Send(new CountedMessage("blocker", &entered, &release)));
-  ASSERT_TRUE(entered.Wait(kTimeoutMs));  // written, the sender now stalls in destroying it
-  for (int i = 0; i < 10; ++i) ASSERT_TRUE(m_client.Send(new CountedMessage("queued")));
-  EXPECT_EQ(11, CountedMessage::s_live.load());
-  auto disconnect = std::async(std::launch::async, [this] { m_client.Disconnect(); });
-  EXPECT_TRUE(WaitUntil([] { return CountedMessage::s_live.load() == 1; }, kTimeoutMs));
-  release.Set();
-  ASSERT_EQ(std::future_status::ready, disconnect.wait_for(std::chrono::seconds(4)));
-  std::string first, second;
-  ASSERT_TRUE(m_peer.ReadRequest(first, kTimeoutMs) && m_peer.ReadRequest(second, kTimeoutMs));
-  EXPECT_EQ("user/logon blocker", first + " " + second);
-  EXPECT_FALSE(m_peer.ReadRequest(first, 200)) << "nothing else was written";
-  EXPECT_FALSE(m_client.Send(new CountedMessage("late")));
-  EXPECT_EQ(0, CountedMessage::s_live.load()) << "a refused message is destroyed at once";
-  EXPECT_FALSE(m_client.Send(nullptr));
-}
-
 // A loss is reported once per connection; an own Disconnect is none. Every
 // teardown returns at once, however the receiver is placed.
 TEST_F(GWClientTest, LossIsReportedOnceAndTeardownIsQuickInEveryState) {
@@ -178,29 +149,105 @@ TEST_F(GWClientTest, LossIsReportedOnceAndTeardownIsQuickInEveryState) {
   m_client.Disconnect();
   EXPECT_LT(ElapsedMs(start), 1000) << "lost without a connection user";
   EXPECT_EQ(1, receiver.losses.load());
+}
 
-  auto client = std::make_unique<CGWClient>();
-  ASSERT_TRUE(client->Connect(Loopback(m_listener.Port())));
-  LoopbackPeer peer = m_listener.Accept(kTimeoutMs);
-  for (int i = 0; i < 5; ++i) client->Send(new CountedMessage("pending"));
-  start = std::chrono::steady_clock::now();
-  client.reset();
-  EXPECT_LT(ElapsedMs(start), 1000) << "destroyed while connected";
+// A receiver held in a host callback past the stop time-out keeps its
+// thread and its socket: Connect refuses without touching the network until
+// that thread has ended, so no second receiver ever reads beside it.
+TEST_F(GWClientTest, ReceiverThatOverstaysItsStopIsNeverJoinedByASecondOne) {
+  struct Blocker : IMessageReceiver {
+    void ProcessServerMessage(ServerMessage&) override { entered.Set(); release.Wait(kTimeoutMs); }
+    CManualEvent entered, release;
+  } blocker;
+  m_client.SetThreadStopTimeout(200);
+  m_client.RegisterReceiver("user/logon", &blocker);
+  ConnectClient();
+  ASSERT_TRUE(m_peer.Write(ResponseFrame("user/logon")));
+  ASSERT_TRUE(blocker.entered.Wait(kTimeoutMs));
+  const auto start = std::chrono::steady_clock::now();
+  m_client.Disconnect();
+  EXPECT_LT(ElapsedMs(start), 1000);
+  EXPECT_FALSE(m_client.Connect(Loopback(m_listener.Port())));
+  EXPECT_FALSE(m_listener.Accept(0).IsOpen()) << "the refused Connect touched the network";
+  EXPECT_EQ((Commands{"quorvel::CGWClient::Disconnect: ERROR The Message Receiver thread did not end "
+                      "within 200 ms; its socket is kept until it ends",
+                      "quorvel::CGWClient::Connect: ERROR A thread of the previous connection still "
+                      "runs; not connecting"}),
+            m_lines);
+  blocker.release.Set();
+  ASSERT_TRUE(WaitUntil([&] { return !m_client.IsRunning(); }, kTimeoutMs));
+  ConnectClient();
+  blocker.entered.Reset();
+  ASSERT_TRUE(m_peer.Write(ResponseFrame("user/logon")));
+  EXPECT_TRUE(blocker.entered.Wait(kTimeoutMs));
+  m_client.Disconnect();  // the blocker goes before the client
+}
+
+// A Gateway that stops reading fills the socket, then the queue up to its
+// byte bound; later messages are refused with one log line. Once it reads
+// again every frame arrives whole and in posting order and requests are
+// taken again; Disconnect destroys what is still queued.
+TEST_F(GWClientTest, QueueForAGatewayThatDoesNotReadIsBoundedAndKeepsItsOrder) {
+  EXPECT_TRUE(m_client.Send(new CountedMessage("early")));
+  ConnectClient();
+  EXPECT_EQ(0, CountedMessage::s_live.load()) << "queued before the first Connect: never sent";
+  const std::string filler(64 * 1024, 'x');
+  int posted = 0;
+  const auto sendBig = [&] {
+    auto* message = new CountedMessage("camera/ptz/move");
+    message->AddParam("n", posted);
+    message->AddParam("p", filler);
+    return m_client.Send(message) && ++posted < 2000;
+  };
+  while (sendBig()) {}
+  const int held = CountedMessage::s_live.load();  // queued, and the one being written
+  EXPECT_LE(held, static_cast<int>(CSenderAsync::kMaxQueuedBytes / filler.size()) + 1);
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(sendBig());
+  EXPECT_EQ(held, CountedMessage::s_live.load());
+  EXPECT_EQ((Commands{"quorvel::CGWClient::Send: ERROR Message queue full (1024 messages or 4194304 "
+                      "bytes waiting); 1 message(s) dropped"}),
+            m_lines);
+  std::string text;
+  for (int n = 0; m_peer.ReadRequest(text, kTimeoutMs) && text != "user/logoff"; ++n) {
+    ASSERT_TRUE(text == "camera/ptz/move?n=" + std::to_string(n) + "&p=" + filler) << n;
+    EXPECT_TRUE(n + 1 != posted || m_client.Send(new ClientMessage("user/logoff")));
+  }
+  EXPECT_EQ("user/logoff", text);
+  while (sendBig()) {}
+  const auto start = std::chrono::steady_clock::now();
+  m_client.Disconnect();
+  EXPECT_LT(ElapsedMs(start), 1000) << "a write blocked on the peer";
   EXPECT_EQ(0, CountedMessage::s_live.load());
+  EXPECT_FALSE(m_client.Send(nullptr));
 }
 
 TEST_F(GWClientTest, FailedOrAbortedConnectLeavesEverythingStopped) {
   EXPECT_FALSE(m_client.Connect(Loopback(ClosedLoopbackPort(), 200)) || m_client.IsConnected());
   EXPECT_FALSE(m_client.Send(new CountedMessage("after failure")));
   EXPECT_EQ(0, CountedMessage::s_live.load());
-  // A set abort event ends the attempt at its first poll, whatever the budget.
+  // A set abort event ends the attempt at its first slice, also while the
+  // name lookup hangs; a hang costs one connectTimeout and says so.
+  static std::atomic<bool> release{false};
+  release = false;
+  platform::SetResolverForTesting([](const std::string&, std::uint32_t&) {
+    return !WaitUntil([] { return release.load(); }, kTimeoutMs);
+  });
+  DEVICE_INFO slow = Loopback(m_listener.Port(), 5000);
+  slow.address = "slow.test";
   CManualEvent abort;
   m_client.SetConnectAbortEvent(&abort);
   abort.Set();
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(m_client.Connect(Loopback(ClosedLoopbackPort(), 5000)));
+  EXPECT_FALSE(m_client.Connect(slow));
   EXPECT_LT(ElapsedMs(start), 1000);
   abort.Reset();
+  slow.connectTimeout = 200;
+  EXPECT_FALSE(m_client.Connect(slow));
+  release = true;
+  platform::SetResolverForTesting(nullptr);
+  EXPECT_EQ(Commands{"quorvel::CGWClient::Connect: ERROR Name lookup of 'slow.test' took longer "
+                     "than 200 ms"},
+            m_lines);
   ConnectClient();  // a cleared abort event lets the next attempt through
 }
 

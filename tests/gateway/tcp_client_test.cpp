@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "infra/platform/name_lookup.h"
 #include "support/loopback_peer.h"
 #include "support/wait.h"
 
@@ -17,6 +18,16 @@ namespace {
 using namespace test_support;
 using Clock = std::chrono::steady_clock;
 constexpr int kTimeoutMs = 4000;
+using F = TCPClient::Failure;
+
+// Stands in for the system resolver: counts lookups, hangs on one name.
+std::atomic<int> g_lookups{0};
+std::atomic<bool> g_releaseHang{false};
+bool HangingResolver(const std::string& host, std::uint32_t& address) {
+  ++g_lookups;
+  if (host != "hangs.test") return platform::ResolveIPv4(host, address);
+  return !WaitUntil([] { return g_releaseHang.load(); }, 20000);
+}
 
 struct Connection {
   Connection() {
@@ -32,16 +43,21 @@ struct Connection {
 TEST(TCPClientTest, ConnectOutcomesAndWhatTheyCost) {
   struct Case { const char* name; const char* address; bool listening; std::uint32_t timeoutMs;
                 int abortAtWait;  // 0: the plain sleep between polls
-                bool connects; long long minMs, maxMs; };
+                F failure; long long minMs, maxMs; };
   const Case cases[] = {
       // Refused is not told apart from slow: the whole budget is spent.
-      {"refused costs the full time-out", "127.0.0.1", false, 300, 0, false, 290, 2300},
-      {"time-out below one poll never connects", "127.0.0.1", true, 99, 0, false, 0, 2000},
-      {"connects after the first poll", "127.0.0.1", true, 100, 0, true, 0, 2000},
-      {"any address", "0.0.0.0", false, 5000, 0, false, 0, 2500},
-      {"unknown name", "no-such-host.invalid", false, 5000, 0, false, 0, 2500},
-      {"aborted wait ends the attempt within one poll", "127.0.0.1", false, 5000, 3, false, 0, 1000},
+      {"refused costs the full time-out", "127.0.0.1", false, 300, 0, F::kNoConnection, 290, 2300},
+      {"time-out below one poll never connects", "127.0.0.1", true, 99, 0, F::kNoConnection, 0, 2000},
+      {"connects after the first poll", "127.0.0.1", true, 100, 0, F::kNone, 0, 2000},
+      {"a name connects", "localhost", true, 2000, 0, F::kNone, 0, 2000},
+      {"any address", "0.0.0.0", false, 5000, 0, F::kNoAddress, 0, 2500},
+      {"unknown name", "no-such-host.invalid", false, 5000, 0, F::kNoAddress, 0, 2500},
+      {"aborted wait ends the attempt within one poll", "127.0.0.1", false, 5000, 3, F::kAborted, 0, 1000},
+      {"lookup slower than the time-out", "hangs.test", false, 300, 0, F::kLookupTimedOut, 290, 2300},
   };
+  g_lookups = 0;
+  g_releaseHang = false;
+  platform::SetResolverForTesting(&HangingResolver);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     LoopbackListener listener;
@@ -54,21 +70,23 @@ TEST(TCPClientTest, ConnectOutcomesAndWhatTheyCost) {
       wait = [&](std::uint32_t ms) { return ms == TCPClient::kConnectPollMs && ++waits >= c.abortAtWait; };
     }
     const auto start = Clock::now();
-    EXPECT_EQ(c.connects, client.Connect(info, wait));
+    EXPECT_EQ(c.failure == F::kNone, client.Connect(info, wait));
     EXPECT_GE(ElapsedMs(start), c.minMs);
     EXPECT_LT(ElapsedMs(start), c.maxMs);
-    EXPECT_EQ(c.connects, client.IsConnected());
+    EXPECT_EQ(c.failure == F::kNone, client.IsConnected());
     EXPECT_EQ(c.abortAtWait, waits);
+    EXPECT_EQ(c.failure, client.LastFailure());
   }
+  g_releaseHang = true;
+  platform::SetResolverForTesting(nullptr);
+  EXPECT_EQ(3, g_lookups.load()) << "a dotted address reached the resolver";
 }
 
 // A loss is reported once: the socket leaves use, also after part of a
 // block arrived, and nobody spins on it afterwards.
 TEST(TCPClientTest, ResetOrOrderlyCloseTakesTheSocketOutOfUse) {
   struct Case { const char* name; bool reset; std::string sentBefore; };
-  const Case cases[] = {{"reset while idle", true, ""},
-                        {"orderly close while idle", false, ""},
-                        {"orderly close inside a block", false, "ab"}};
+  const Case cases[] = {{"reset while idle", true, ""}, {"orderly close inside a block", false, "ab"}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     Connection c;

@@ -109,6 +109,7 @@ TEST(BaseThreadTest, AThreadThatOverstaysItsStopIsKeptAndKeepsItsOwnerAlive) {
   EXPECT_GE(ElapsedMs(start), 300);
   EXPECT_TRUE(owner->thread->IsRunning());
   EXPECT_FALSE(owner->thread->Start("second")) << "never two threads on one object";
+  EXPECT_TRUE(owner->thread->IsStopSignalled()) << "the refused Start kept the stop";
   EXPECT_EQ(owner->thread->GetName(), "stubborn");
 
   std::weak_ptr<Owner> watch = owner;

@@ -88,6 +88,18 @@ TEST_F(QueueThreadTest, SeventeenthLimitedPostDropsTheOldestAndSixteenAreHandled
   }
 }
 
+// The new item is refused, the waiting ones stay; one alone is never too costly.
+TEST_F(QueueThreadTest, BoundedPostRefusesTheNewItemAtItsCountOrCost) {
+  using Result = RecordingQueue::PostResult;
+  RecordingQueue queue;
+  EXPECT_EQ(Result::kQueued, queue.PostItemBounded(new Item(0), 60, 2, 100));
+  EXPECT_EQ(Result::kFull, queue.PostItemBounded(new Item(1), 41, 2, 100));
+  EXPECT_EQ(Result::kQueued, queue.PostItemBounded(new Item(2), 40, 2, 100));
+  EXPECT_EQ(Result::kFull, queue.PostItemBounded(new Item(3), 0, 2, 100));
+  queue.ClearItems();
+  EXPECT_EQ(Result::kQueued, queue.PostItemBounded(new Item(4), 500, 2, 100));
+}
+
 // A handler runs outside the queue lock, so it may post to its own queue;
 // one that throws ends nothing.
 TEST_F(QueueThreadTest, PostToAStoppedQueueIsRefusedUntilTheNextStart) {

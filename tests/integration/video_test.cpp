@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <future>
 #include <regex>
+#include <thread>
 
 #include "integration_fixture.h"
 
@@ -116,8 +117,10 @@ TEST_F(VideoTest, StopChannelWaitsForTheRunningCallbackAndSilencesTheChannel) {
     inside = true;
     entered.set_value();
     // Stays in the callback until StopChannel has sent the unsubscribe, so
-    // that it is certainly running when StopChannel gets to wait for it.
+    // that it is certainly running when StopChannel gets to wait for it;
+    // then stops the channel itself, which the waiting stop already took.
     simulator->WaitForRequest("video/realtime/unsubscribe", nullptr, 5s, mark);
+    EXPECT_FALSE(capture->StopChannel(1));
     inside = false;
     return true;
   });
@@ -161,6 +164,41 @@ TEST_F(VideoTest, HostStopsTheChannelFromInsideItsFrameCallback) {
   ASSERT_TRUE(handlers[1].WaitForFrames(5, 10s));
   EXPECT_TRUE(capture->StopChannel(1));
   EXPECT_TRUE(capture->StopChannel(0));
+  CloseAndCheck();
+}
+
+// Start/stop on one index against parameter changes from a second host
+// thread: a change never registers a channel again after its stop. So every
+// subscription by a start (704 wide; a change asks for 352) comes first or
+// after an unsubscription, and the last word on the channel is one.
+TEST_F(VideoTest, ParameterChangeRacingStopNeverRegistersTheStoppedChannelAgain) {
+  DriverGuard guard{this};
+  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras()));
+  host::ChannelSize half(352, 288);
+  std::atomic<bool> done{false};
+  std::thread changer([&] {
+    while (!done) capture->ChangeChannelParameters(0, &half, 7);
+  });
+  const auto end = std::chrono::steady_clock::now() + 1s;
+  for (int i = 0; i < 300 && std::chrono::steady_clock::now() < end; ++i) {
+    Start(0);
+    capture->StopChannel(0);
+  }
+  done = true;
+  changer.join();
+  // One sender queue: channel 1's subscription comes after all of the above.
+  const std::uint64_t mark = Mark();
+  ASSERT_TRUE(Start(1));
+  ASSERT_TRUE(WaitForChannelRequest("video/realtime/subscribe", 1, mark).has_value());
+  std::string last;
+  for (const sim::RequestRecord& r : simulator->Requests()) {
+    if (r.Param("gid") != "0") continue;
+    if (r.command == "video/realtime/subscribe" && r.Param("width") == "704") {
+      EXPECT_NE(last, "video/realtime/subscribe") << "a channel stayed registered after its stop";
+    }
+    last = r.command;
+  }
+  EXPECT_EQ(last, "video/realtime/unsubscribe");
   CloseAndCheck();
 }
 

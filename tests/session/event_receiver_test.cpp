@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,17 +39,17 @@ TEST(EventReceiverTest, OnlyRecorderEventsOfTheRegisteredTypeReachTheConsumer) {
     SCOPED_TRACE(c.label);
     test_support::RecordingClient client;
     client.accept = !c.refuseSubscription;
-    test_support::RecordingConsumer consumer;
+    auto consumer = std::make_shared<test_support::RecordingConsumer>();
     {
       CEventReceiver receiver(&client);
-      receiver.AddClient("IOState", &consumer);
-      receiver.AddClient("IOState", &consumer);  // kept once
-      receiver.AddClient("", &consumer);         // ignored, as is a null consumer
+      receiver.AddClient("IOState", consumer);
+      receiver.AddClient("IOState", consumer);  // kept once
+      receiver.AddClient("", consumer);         // ignored, as is a null consumer
       receiver.AddClient("IOState", nullptr);
       EXPECT_EQ(receiver.Subscribe(), !c.refuseSubscription);
       receiver.ProcessServerMessage(c.message);
       const std::vector<ReceivedEvent> expected = {{"IOState", "12", "Off"}};
-      EXPECT_EQ(consumer.events.Snapshot(), c.delivered ? expected : std::vector<ReceivedEvent>{});
+      EXPECT_EQ(consumer->events.Snapshot(), c.delivered ? expected : std::vector<ReceivedEvent>{});
     }
     const std::vector<std::string> requests = client.Requests();
     ASSERT_GE(requests.size(), 2u);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,7 +31,15 @@ class GatewayIOTest : public ::testing::Test {
   CEventReceiver receiver{&client};
   test_support::FakeDriver driver;
   strevon::host::IOCallback callback;
-  std::unique_ptr<CGatewayIO> io = std::make_unique<CGatewayIO>(&driver, &receiver, &client);
+  std::shared_ptr<int> driverShare = std::make_shared<int>(0);
+  std::unique_ptr<CGatewayIO> io =
+      std::make_unique<CGatewayIO>(&driver, &receiver, &client, driverShare);
+
+  void Deliver(const std::string& type, const std::string& pid, const std::string& status) {
+    ServerMessage event = test_support::MakeServerMessage(
+        {{"Response", "recorder/event"}, {"Event", type}, {"Pid", pid}, {"Status", status}});
+    receiver.ProcessServerMessage(event);
+  }
 };
 
 // An input event is reported at once with the input's id (not its
@@ -37,6 +47,7 @@ class GatewayIOTest : public ::testing::Test {
 // whatever the state.
 TEST_F(GatewayIOTest, InputEventsAndOutputTogglesOrWhyNot) {
   ASSERT_TRUE(io->SetIOCallback(&callback));
+  ASSERT_TRUE(io->StartIO());
   struct Case {
     std::string type, pid, status;  // for a toggle: "", output index, state
     int reported;                   // state reported to the host, or -1
@@ -47,7 +58,6 @@ TEST_F(GatewayIOTest, InputEventsAndOutputTogglesOrWhyNot) {
       {"IOState", "in-2", "On", 2, "", "EventReceived: IO event (pid='in-2' status='On') received"},
       {"IOState", "in-2", "Off", 1, "", ""},
       {"IOState", "in-1", "on", 0, "", ""},
-      {"VideoMotion", "in-1", "On", -1, "", "EventReceived: ERROR Received not IO event ('VideoMotion')"},
       {"IOState", "IN-1", "On", -1, "", "EventReceived: ERROR Input for pid 'IN-1' not found"},
       {"", "1", "-7", -1, "switch/toggle?pid=out-2", "SetOutput: Output 1 state was set to '-7'"},
       {"", "2", "1", -1, "", "SetOutput: ERROR Output 2 not found in the list"},
@@ -61,7 +71,7 @@ TEST_F(GatewayIOTest, InputEventsAndOutputTogglesOrWhyNot) {
     if (c.type.empty() || c.type == "refused") {
       io->SetOutput(static_cast<std::uint32_t>(std::stoi(c.pid)), std::stoi(c.status));
     } else {
-      io->EventReceived(c.type, c.pid, c.status);
+      Deliver(c.type, c.pid, c.status);
     }
     EXPECT_TRUE(c.logged.empty() || driver.LevelOf("quorvel::CGatewayIO::" + c.logged) == 4)
         << c.logged;
@@ -81,10 +91,10 @@ TEST_F(GatewayIOTest, TickRepeatsTheLastReportedStates) {
   EXPECT_FALSE(io->SetIOCallback(nullptr));
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(io->StartIO());
-  io->EventReceived("IOState", "in-1", "On");  // no callback yet
+  Deliver("IOState", "in-1", "On");  // no callback yet
   ASSERT_TRUE(io->SetIOCallback(&callback));
   EXPECT_TRUE(io->SetIOCallback(nullptr));  // keeps the current one
-  io->EventReceived("IOState", "in-2", "On");
+  Deliver("IOState", "in-2", "On");
   ASSERT_TRUE(callback.Reports().WaitForCount(2, std::chrono::seconds(8)));
   EXPECT_GE(test_support::ElapsedMs(start), 1900);
   ASSERT_TRUE(callback.Reports().WaitForCount(3, std::chrono::seconds(1)));
@@ -102,10 +112,8 @@ TEST_F(GatewayIOTest, TickRepeatsTheLastReportedStates) {
 TEST_F(GatewayIOTest, EventRegistrationFollowsStartStopAndDestruction) {
   ASSERT_TRUE(receiver.Subscribe());
   ASSERT_TRUE(io->SetIOCallback(&callback));
-  ServerMessage event = test_support::MakeServerMessage(
-      {{"Response", "recorder/event"}, {"Event", "IOState"}, {"Pid", "in-1"}, {"Status", "On"}});
   const auto deliver = [&] {
-    receiver.ProcessServerMessage(event);
+    Deliver("IOState", "in-1", "On");
     return callback.Reports().Size();
   };
   EXPECT_EQ(deliver(), 0u);
@@ -118,6 +126,33 @@ TEST_F(GatewayIOTest, EventRegistrationFollowsStartStopAndDestruction) {
   EXPECT_EQ(deliver(), 2u);
   io.reset();
   EXPECT_EQ(deliver(), 2u);
+}
+
+// The host's callback blocks in an event delivery and in the first tick:
+// the destruction returns without waiting for either, the tick calls the
+// host no more, and the shared state (with the driver's share) goes with
+// the last of them; ASan checks that the late delivery touches nothing freed.
+TEST_F(GatewayIOTest, DestructionDoesNotWaitForHostCallsUnderWay) {
+  struct Blocking : ICaptureIOCallback {
+    void OnInputState(std::uint32_t, std::uint32_t) override { ++calls; release.wait(); }
+    std::atomic<int> calls{0};
+    std::shared_future<void> release;
+  } blocking;
+  std::promise<void> release;
+  blocking.release = release.get_future().share();
+  ASSERT_TRUE(io->SetIOCallback(&blocking));
+  ASSERT_TRUE(io->StartIO());
+  auto delivery = std::async(std::launch::async, [&] { Deliver("IOState", "in-1", "On"); });
+  const bool bothInside = test_support::WaitUntil([&] { return blocking.calls == 2; });
+  auto destruction = std::async(std::launch::async, [&] { io.reset(); });
+  const bool returned = destruction.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+  release.set_value();
+  ASSERT_TRUE(bothInside);
+  EXPECT_TRUE(returned) << "the destruction waited for the host";
+  const std::weak_ptr<int> share = driverShare;
+  driverShare.reset();
+  EXPECT_TRUE(test_support::WaitUntil([&] { return share.expired(); }));
+  EXPECT_EQ(blocking.calls, 2);
 }
 
 }  // namespace

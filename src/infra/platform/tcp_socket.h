@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace quorvel {
 namespace platform {
@@ -50,10 +49,6 @@ bool SetReceiveBufferSize(SocketHandle socket, int bytes);
 bool SetReceiveTimeout(SocketHandle socket, std::uint32_t timeoutMs);
 bool SetSendTimeout(SocketHandle socket, std::uint32_t timeoutMs);
 bool SetBlocking(SocketHandle socket, bool blocking);
-
-// The first IPv4 address of host (a name or dotted address) in network
-// byte order. False when nothing was found or the address is 0.0.0.0.
-bool ResolveIPv4(const std::string& host, std::uint32_t& address);
 
 // Switches the socket to non-blocking mode and starts a connection.
 ConnectState StartConnect(SocketHandle socket, std::uint32_t address, std::uint16_t port);

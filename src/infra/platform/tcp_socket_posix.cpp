@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -77,23 +76,6 @@ bool SetBlocking(SocketHandle socket, bool blocking) {
   if (flags < 0) return false;
   const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
   return wanted == flags || fcntl(Fd(socket), F_SETFL, wanted) == 0;
-}
-
-bool ResolveIPv4(const std::string& host, std::uint32_t& address) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* results = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &results) != 0 || results == nullptr) return false;
-  bool found = false;
-  if (results->ai_family == AF_INET && results->ai_addr != nullptr &&
-      results->ai_addrlen >= sizeof(sockaddr_in)) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(results->ai_addr);
-    address = in->sin_addr.s_addr;
-    found = address != htonl(INADDR_ANY);
-  }
-  freeaddrinfo(results);
-  return found;
 }
 
 ConnectState StartConnect(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
