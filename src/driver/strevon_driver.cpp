@@ -136,13 +136,11 @@ bool CStrevonDriver::CreateIO() {
   if (std::atomic_load(&m_io)) return true;
   const auto counts = GetIOCounts();
   if (counts.first == 0 && counts.second == 0) return true;
-  CGatewayIO* io = new (std::nothrow) CGatewayIO(this, &m_eventReceiver, &m_client, weak_from_this());
-  if (io == nullptr) return false;
   try {
-    std::atomic_store(&m_io, std::shared_ptr<ICaptureIOApi>(io));
+    std::atomic_store(&m_io, std::shared_ptr<ICaptureIOApi>(new CGatewayIO(
+                                 this, &m_eventReceiver, &m_client, weak_from_this())));
   } catch (...) {
-    delete io;
-    return false;
+    return false;  // no memory: shared_ptr has deleted what it was given
   }
   return true;
 }

@@ -110,6 +110,11 @@ void CGWClient::RegisterReceiver(std::string commands, IMessageReceiver* receive
 }
 
 void CGWClient::UnregisterReceiver(IMessageReceiver* receiver) {
+  DropReceiver(receiver);
+  m_calls.WaitIdle(receiver);
+}
+
+void CGWClient::DropReceiver(IMessageReceiver* receiver) {
   CLockGuard guard(m_receiversLock);
   m_receivers.erase(receiver);
 }
@@ -146,20 +151,30 @@ void CGWClient::Dispatch(ServerMessage& message) {
   std::string command = message.GetHeader(kResponseKey);
   if (command.find(kServerRequest) != std::string::npos) command = message.GetHeader(kRequestKey);
 
-  CLockGuard guard(m_receiversLock);
-  // Walked by key rather than by iterator, so that a receiver that changes
-  // the map from inside its call cannot leave the walk on a dead node.
-  for (auto it = m_receivers.begin(); it != m_receivers.end();) {
-    IMessageReceiver* receiver = it->first;
-    if (it->second.find(command) != std::string::npos) {
-      try {
-        receiver->ProcessServerMessage(message);
-      } catch (...) {
-        // One failing receiver must not keep the message from the others.
-      }
+  // Walked by key, one receiver at a time: the lock is held only to find
+  // the next match and mark the call, never across the call, so that a
+  // receiver held up in the host's code cannot hold up a thread that
+  // registers or drops another receiver.
+  IMessageReceiver* receiver = nullptr;
+  while ((receiver = BeginNextCall(receiver, command)) != nullptr) {
+    CCallTracker::Scope scope(m_calls, receiver);
+    try {
+      receiver->ProcessServerMessage(message);
+    } catch (...) {
+      // One failing receiver must not keep the message from the others.
     }
-    it = m_receivers.upper_bound(receiver);
   }
+}
+
+IMessageReceiver* CGWClient::BeginNextCall(IMessageReceiver* after, const std::string& command) {
+  CLockGuard guard(m_receiversLock);
+  auto it = after == nullptr ? m_receivers.begin() : m_receivers.upper_bound(after);
+  for (; it != m_receivers.end(); ++it) {
+    if (it->second.find(command) == std::string::npos) continue;
+    m_calls.Enter(it->first);
+    return it->first;
+  }
+  return nullptr;
 }
 
 void CGWClient::Log(int level, const std::string& line) const {

@@ -38,6 +38,7 @@
 #include "gateway/send_receive_base.h"
 #include "gateway/sender_async.h"
 #include "gateway/server_message.h"
+#include "infra/call_tracker.h"
 #include "infra/recursive_lock.h"
 #include "strevon.h"
 
@@ -86,10 +87,18 @@ class CGWClient : public CSendReceiveBase {
 
   // commands is searched as a whole for the command of each message, so
   // several names may be joined by "," or ";". Registering again replaces
-  // the text. Waits while a message is being delivered (except when called
-  // from inside a receiver, which may register but must not unregister).
+  // the text. Receivers are called outside the map's lock, so a receiver
+  // may register, drop or unregister receivers (itself included) from
+  // inside its call; unregistering itself there does not wait for itself.
   void RegisterReceiver(std::string commands, IMessageReceiver* receiver);
+  // Takes the receiver out, then waits for a delivery into it running on
+  // another thread: afterwards its owner may destroy it.
   void UnregisterReceiver(IMessageReceiver* receiver);
+  // Takes the receiver out without waiting; a delivery into it already
+  // under way may still run. For a receiver that stays alive (one that
+  // merely stops listening), so that the caller never waits for the
+  // host's code that such a delivery may be in.
+  void DropReceiver(IMessageReceiver* receiver);
 
   // Told once per connection loss; null (the default) tells nobody.
   void SetConnectionUser(IConnectionUser* user) { m_connectionUser.store(user); }
@@ -104,6 +113,9 @@ class CGWClient : public CSendReceiveBase {
   using CSendReceiveBase::Send;
 
   void Dispatch(ServerMessage& message);
+  // The first receiver after `after` (from the start when null) whose text
+  // contains command, with its call marked; null when there is none.
+  IMessageReceiver* BeginNextCall(IMessageReceiver* after, const std::string& command);
   void Log(int level, const std::string& line) const;
   void LogConnectFailure(const DEVICE_INFO& info);
   void NoteDroppedMessage();
@@ -122,6 +134,8 @@ class CGWClient : public CSendReceiveBase {
   CRecursiveLock m_receiversLock;
   // Guarded by m_receiversLock. Walked in key order by Dispatch.
   std::map<IMessageReceiver*, std::string> m_receivers;
+  // Deliveries under way; its lock is taken after m_receiversLock.
+  CCallTracker m_calls;
   std::atomic<IConnectionUser*> m_connectionUser{nullptr};
 };
 

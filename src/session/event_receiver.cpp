@@ -28,7 +28,11 @@ CEventReceiver::CEventReceiver(CGWClient* client)
     : m_client(client),
       m_registration(std::string(kSubscribe) + kUnsubscribe + kEvent) {}
 
-CEventReceiver::~CEventReceiver() { Unsubscribe(); }
+CEventReceiver::~CEventReceiver() {
+  Unsubscribe();
+  // Only now wait for a delivery into this object that is still under way.
+  if (m_client != nullptr) m_client->UnregisterReceiver(this);
+}
 
 bool CEventReceiver::Subscribe() {
   if (m_client != nullptr) m_client->RegisterReceiver(m_registration, this);
@@ -39,7 +43,9 @@ bool CEventReceiver::Subscribe() {
 
 void CEventReceiver::Unsubscribe() {
   SendEventRequest(m_client, kUnsubscribe);
-  if (m_client != nullptr) m_client->UnregisterReceiver(this);
+  // Does not wait: an event delivery under way may be held in the host's
+  // input callback, and the driver's Close unsubscribes.
+  if (m_client != nullptr) m_client->DropReceiver(this);
   m_consumers.Clear();
 }
 

@@ -5,7 +5,9 @@
 // and passes each event to the consumers registered for its type (the
 // digital I/O object registers for "IOState"). Unsubscribing, which the
 // driver does on every connection loss, also drops every consumer: they must
-// register again after the next log-on.
+// register again after the next log-on. Unsubscribing never waits for an
+// event delivery under way (it may be held in the host's callback); only
+// the destructor does.
 //
 // Owned by the capture driver beside its Gateway client, which must outlive
 // it. Subscribe, Unsubscribe and AddClient run on owner threads

@@ -151,8 +151,8 @@ TEST_F(GWClientTest, LossIsReportedOnceAndTeardownIsQuickInEveryState) {
   EXPECT_EQ(1, receiver.losses.load());
 }
 
-// A receiver held in a host callback past the stop time-out keeps its
-// thread and its socket: Connect refuses without touching the network until
+// A receiver held in a host callback holds up nobody else, and past the
+// stop time-out it keeps its thread and its socket: Connect refuses without touching the network until
 // that thread has ended, so no second receiver ever reads beside it.
 TEST_F(GWClientTest, ReceiverThatOverstaysItsStopIsNeverJoinedByASecondOne) {
   struct Blocker : IMessageReceiver {
@@ -165,6 +165,13 @@ TEST_F(GWClientTest, ReceiverThatOverstaysItsStopIsNeverJoinedByASecondOne) {
   ASSERT_TRUE(m_peer.Write(ResponseFrame("user/logon")));
   ASSERT_TRUE(blocker.entered.Wait(kTimeoutMs));
   const auto start = std::chrono::steady_clock::now();
+  // The held delivery holds no lock: other receivers come and go at once,
+  // and dropping the held one does not wait for it.
+  Blocker other;
+  m_client.RegisterReceiver("user/logoff", &other);
+  m_client.UnregisterReceiver(&other);
+  m_client.DropReceiver(&blocker);
+  m_client.RegisterReceiver("user/logon", &blocker);
   m_client.Disconnect();
   EXPECT_LT(ElapsedMs(start), 1000);
   EXPECT_FALSE(m_client.Connect(Loopback(m_listener.Port())));

@@ -114,31 +114,45 @@ TEST_F(FaultHostTest, NullFrameAllocatorDropsEveryFrameNullIOCallbackSilencesInp
   CloseAndCheck();
 }
 
-// A debug sink that holds the video manager's thread past its stop time-out
-// while the connection is reset: the delete returns within its time-outs,
-// the sink hears nothing more, and once released the thread that overstayed
-// ends without touching a freed driver.
-TEST_F(FaultHostTest, DeleteReturnsWhileTheSinkHoldsADriverThreadThatEndsOnceReleased) {
-  struct ReleaseAtEnd {
-    ~ReleaseAtEnd() { sink.Release(); }
-    host::DebugSink& sink;
-  } release{sink};
-  ASSERT_NO_FATAL_FAILURE(Open(TwoCameras(), kVerboseSettings));
-  sink.HoldNext("CVideoManager::ThreadFunction: Enter");
-  ASSERT_TRUE(Start(0));
-  ASSERT_TRUE(sink.WaitHeld(10s));
-  const std::uint64_t mark = Mark();
-  ASSERT_GE(simulator->ResetConnections(), 1u);
-  ASSERT_TRUE(WaitConnected(mark));
+// A debug sink that holds a driver thread past its stop time-out while the
+// connection is reset: the delete returns within its time-outs, the sink
+// hears nothing more, and once released the thread that overstayed ends
+// without touching a freed driver. reconnects: false when the held thread
+// is the receiver, which then cannot notice the reset.
+class DeleteWhileHeldTest : public FaultHostTest {
+ protected:
+  void DeleteWhileSinkHolds(const char* heldLine, bool reconnects) {
+    struct ReleaseAtEnd {
+      ~ReleaseAtEnd() { sink.Release(); }
+      host::DebugSink& sink;
+    } release{sink};
+    ASSERT_NO_FATAL_FAILURE(Open(TwoCameras(), kVerboseSettings));
+    sink.HoldNext(heldLine);
+    ASSERT_TRUE(Start(0));
+    ASSERT_TRUE(sink.WaitHeld(10s));
+    const std::uint64_t mark = Mark();
+    ASSERT_GE(simulator->ResetConnections(), 1u);
+    if (reconnects) {
+      ASSERT_TRUE(WaitConnected(mark));
+    }
 
-  const auto t0 = std::chrono::steady_clock::now();
-  DestroyDriver();
-  EXPECT_LE(quorvel::test_support::ElapsedMs(t0), kShutdownMs) << "delete took too long";
-  const std::size_t lines = sink.Lines().Size();
-  sink.Release();
-  EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= baselineThreads; }, kShutdownMs));
-  EXPECT_EQ(sink.Lines().Size(), lines + 1) << "only the held line may arrive after the delete";
-  EXPECT_EQ(allocator.Outstanding(), 0u);
+    const auto t0 = std::chrono::steady_clock::now();
+    DestroyDriver();
+    EXPECT_LE(quorvel::test_support::ElapsedMs(t0), kShutdownMs) << "delete took too long";
+    const std::size_t lines = sink.Lines().Size();
+    sink.Release();
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= baselineThreads; }, kShutdownMs));
+    EXPECT_EQ(sink.Lines().Size(), lines + 1) << "only the held line may arrive after the delete";
+    EXPECT_EQ(allocator.Outstanding(), 0u);
+  }
+};
+
+TEST_F(DeleteWhileHeldTest, RestartThreadHeldInTheSink) {
+  DeleteWhileSinkHolds("CVideoManager::ThreadFunction: Enter", true);
+}
+
+TEST_F(DeleteWhileHeldTest, ReceiverHeldInTheSinkDuringADelivery) {
+  DeleteWhileSinkHolds("ProcessVideoStreamResponse: cid=", false);
 }
 
 }  // namespace
