@@ -1,6 +1,7 @@
 #include "video/video_manager.h"
 
 #include <cinttypes>
+#include <cstdarg>
 #include <new>
 
 #include "gateway/client_message.h"
@@ -61,19 +62,22 @@ bool CVideoManager::AddChannel(const ChannelStreamRecord& record) {
 
 void CVideoManager::RemoveChannel(const ChannelStreamRecord& record) {
   bool last = false;
+  Lines lines;
   {
     CLockGuard threadGuard(m_threadLock);
     {
       CLockGuard guard(m_lock);
       auto it = m_channels.find(record.channel);
       if (it != m_channels.end()) {
-        Send_StopChannel(it->second);
+        Send_StopChannel(it->second, &lines);
         m_channels.erase(it);
         last = m_channels.empty();
       } else {
-        VM_LOG("RemoveChannel", "%s: ERROR Channel %u not found", record.channel);
+        Note(&lines, "%s: ERROR Channel %u not found", "quorvel::CVideoManager::RemoveChannel",
+             record.channel);
       }
     }
+    Flush(lines);
     // The loop needs m_lock to finish its pass, so it is stopped outside it.
     if (last) CBaseThread::Stop(m_stopTimeoutMs.load());
   }
@@ -157,12 +161,9 @@ ClientMessage* CVideoManager::BuildRequest(const char* command, const ChannelStr
 }
 
 bool CVideoManager::Queue(const char* method, const char* command, std::uint32_t channel,
-                          ClientMessage* message) {
+                          ClientMessage* message, Lines* lines) {
   if (message == nullptr) {
-    if (m_driver != nullptr) {
-      m_driver->DebugMessage(LOG_DEBUG, "%s: ERROR (ch=%u) Unable to create message '%s'", method,
-                             channel, command);
-    }
+    Note(lines, "%s: ERROR (ch=%u) Unable to create message '%s'", method, channel, command);
     return false;
   }
   bool sent = false;
@@ -172,36 +173,64 @@ bool CVideoManager::Queue(const char* method, const char* command, std::uint32_t
   } else {
     delete message;
   }
-  if (m_driver != nullptr) {
-    if (sent) {
-      m_driver->DebugMessage(LOG_DEBUG, "%s: (ch=%u) Message '%s' was sent", method, channel,
-                             command);
-    } else {
-      m_driver->DebugMessage(LOG_DEBUG, "%s: ERROR (ch=%u) Unable to send message '%s'", method,
-                             channel, command);
-    }
+  if (sent) {
+    Note(lines, "%s: (ch=%u) Message '%s' was sent", method, channel, command);
+  } else {
+    Note(lines, "%s: ERROR (ch=%u) Unable to send message '%s'", method, channel, command);
   }
   return sent;
 }
 
-bool CVideoManager::Send_StartChannel(const ChannelStreamRecord& record) {
+void CVideoManager::Note(Lines* lines, const char* format, ...) {
+  IDriver* const log = m_driver;
+  if (log == nullptr || !log->WouldLog(LOG_DEBUG)) return;
+  va_list args;
+  va_start(args, format);
+  std::string line;
+  try {
+    line = FormatStringV(format, args);
+  } catch (...) {
+    line.clear();  // no memory: the line is lost, the request is not
+  }
+  va_end(args);
+  if (line.empty()) return;
+  if (lines == nullptr) {
+    log->DebugMessage(LOG_DEBUG, "%s", line.c_str());
+    return;
+  }
+  try {
+    lines->push_back(std::move(line));
+  } catch (...) {
+    // Dropped like any line that cannot be built.
+  }
+}
+
+void CVideoManager::Flush(const Lines& lines) {
+  IDriver* const log = m_driver;
+  if (log == nullptr) return;
+  for (const std::string& line : lines) log->DebugMessage(LOG_DEBUG, "%s", line.c_str());
+}
+
+bool CVideoManager::Send_StartChannel(const ChannelStreamRecord& record, Lines* lines) {
   ClientMessage* message = nullptr;
   try {
     message = BuildRequest(kSubscribe, record, true);
   } catch (...) {
     message = nullptr;
   }
-  return Queue("quorvel::CVideoManager::Send_StartChannel", kSubscribe, record.channel, message);
+  return Queue("quorvel::CVideoManager::Send_StartChannel", kSubscribe, record.channel, message,
+               lines);
 }
 
-bool CVideoManager::Send_StopChannel(const ChannelStreamRecord& record) {
+bool CVideoManager::Send_StopChannel(const ChannelStreamRecord& record, Lines* lines) {
   ClientMessage* message = nullptr;
   try {
     message = BuildRequest(kUnsubscribe, record, false);
   } catch (...) {
     message = nullptr;
   }
-  return Queue("quorvel::CVideoManager::Send_StopChannel", kUnsubscribe, record.channel, message);
+  return Queue("quorvel::CVideoManager::Send_StopChannel", kUnsubscribe, record.channel, message,
+               lines);
 }
 
 std::size_t CVideoManager::GetChannelCount() {
@@ -211,17 +240,23 @@ std::size_t CVideoManager::GetChannelCount() {
 
 void CVideoManager::ResubscribeAll() {
   // Like the restart pass: queuing does not wait for the network.
-  CLockGuard guard(m_lock);
-  for (const auto& entry : m_channels) {
-    if (entry.second.camera.pid.empty()) continue;
-    VM_LOG("ResubscribeAll", "%s: (ch=%u) subscribe again after a reconnection", entry.first);
-    Send_StartChannel(entry.second);
+  Lines lines;
+  {
+    CLockGuard guard(m_lock);
+    for (const auto& entry : m_channels) {
+      if (entry.second.camera.pid.empty()) continue;
+      Note(&lines, "%s: (ch=%u) subscribe again after a reconnection",
+           "quorvel::CVideoManager::ResubscribeAll", entry.first);
+      Send_StartChannel(entry.second, &lines);
+    }
   }
+  Flush(lines);
 }
 
 void CVideoManager::ThreadFunction() {
   VM_LOG("ThreadFunction", "%s: Enter...");
   while (!WaitForStop(GetStreamTiming().restartPassMs)) {
+    Lines lines;
     try {
       CLockGuard guard(m_lock);
       for (const auto& entry : m_channels) {
@@ -230,15 +265,16 @@ void CVideoManager::ThreadFunction() {
         if (channel == nullptr) continue;
         const int refresh = channel->GetRefreshStatus();
         if (refresh == kStatusOffline) {
-          VM_LOG("ThreadFunction", "%s: (ch=%u) refresh status is %d - restart channel",
-                 entry.first, refresh);
-          Send_StopChannel(entry.second);
-          Send_StartChannel(entry.second);
+          Note(&lines, "%s: (ch=%u) refresh status is %d - restart channel",
+               "quorvel::CVideoManager::ThreadFunction", entry.first, refresh);
+          Send_StopChannel(entry.second, &lines);
+          Send_StartChannel(entry.second, &lines);
         }
       }
     } catch (...) {
       // A failed pass is retried on the next one.
     }
+    Flush(lines);
   }
   VM_LOG("ThreadFunction", "%s: Exit");
 }

@@ -34,6 +34,8 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "driver/camera_channel.h"
 #include "driver/idriver.h"
@@ -87,9 +89,15 @@ class CVideoManager : public IMessageReceiver, public CBaseThread {
   void ProcessServerMessage(ServerMessage& message) override;
   void ProcessVideoStreamResponse(ServerMessage& message);
 
-  // Build and queue one request each; false when it was not queued.
-  bool Send_StartChannel(const ChannelStreamRecord& record);
-  bool Send_StopChannel(const ChannelStreamRecord& record);
+  // Log lines written while m_lock is held wait in Lines and go out once it
+  // is left, so that a debug sink held up in the host's code never holds
+  // up the map (and with it StopChannel, Close and every delivery).
+  using Lines = std::vector<std::string>;
+
+  // Build and queue one request each; false when it was not queued. Their
+  // log lines go into lines when given, else out at once.
+  bool Send_StartChannel(const ChannelStreamRecord& record, Lines* lines = nullptr);
+  bool Send_StopChannel(const ChannelStreamRecord& record, Lines* lines = nullptr);
 
   std::size_t GetChannelCount();
 
@@ -111,7 +119,11 @@ class CVideoManager : public IMessageReceiver, public CBaseThread {
   ClientMessage* BuildRequest(const char* command, const ChannelStreamRecord& record,
                               bool subscribe);
   bool Queue(const char* method, const char* command, std::uint32_t channel,
-             ClientMessage* message);
+             ClientMessage* message, Lines* lines);
+  // Into lines when given, else out at once; nothing is formatted when no
+  // one would read it.
+  void Note(Lines* lines, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  void Flush(const Lines& lines);
 
   // Constant after construction.
   CGWClient* const m_client;

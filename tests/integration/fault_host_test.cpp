@@ -118,10 +118,11 @@ TEST_F(FaultHostTest, NullFrameAllocatorDropsEveryFrameNullIOCallbackSilencesInp
 // connection is reset: the delete returns within its time-outs, the sink
 // hears nothing more, and once released the thread that overstayed ends
 // without touching a freed driver. reconnects: false when the held thread
-// is the receiver, which then cannot notice the reset.
+// is the receiver, which then cannot notice the reset; stall: channel 0's
+// frames stop, so that the restart pass restarts it.
 class DeleteWhileHeldTest : public FaultHostTest {
  protected:
-  void DeleteWhileSinkHolds(const char* heldLine, bool reconnects) {
+  void DeleteWhileSinkHolds(const char* heldLine, bool reconnects, bool stall = false) {
     struct ReleaseAtEnd {
       ~ReleaseAtEnd() { sink.Release(); }
       host::DebugSink& sink;
@@ -129,6 +130,7 @@ class DeleteWhileHeldTest : public FaultHostTest {
     ASSERT_NO_FATAL_FAILURE(Open(TwoCameras(), kVerboseSettings));
     sink.HoldNext(heldLine);
     ASSERT_TRUE(Start(0));
+    if (stall) simulator->SetStalled(0, true);
     ASSERT_TRUE(sink.WaitHeld(10s));
     const std::uint64_t mark = Mark();
     ASSERT_GE(simulator->ResetConnections(), 1u);
@@ -149,6 +151,10 @@ class DeleteWhileHeldTest : public FaultHostTest {
 
 TEST_F(DeleteWhileHeldTest, RestartThreadHeldInTheSink) {
   DeleteWhileSinkHolds("CVideoManager::ThreadFunction: Enter", true);
+}
+
+TEST_F(DeleteWhileHeldTest, RestartPassHeldInTheSinkWhileRestartingAChannel) {
+  DeleteWhileSinkHolds("refresh status is 3 - restart channel", true, true);
 }
 
 TEST_F(DeleteWhileHeldTest, ReceiverHeldInTheSinkDuringADelivery) {
