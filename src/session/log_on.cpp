@@ -16,17 +16,6 @@ const char kAuthenticate[] = "user/authenticate";
 const char kLogon[] = "user/logon";
 const char kLogoff[] = "user/logoff";
 
-// Hands a message to the client; false when there is no message or the
-// client refused it (the client then owns and has destroyed it).
-bool Queue(CGWClient* client, ClientMessage* message) {
-  if (message == nullptr) return false;
-  if (client == nullptr) {
-    delete message;
-    return false;
-  }
-  return client->Send(message);
-}
-
 }  // namespace
 
 CLogOn::CLogOn(CGWClient* client) : m_client(client), m_replyEvent(true) {
@@ -66,7 +55,7 @@ bool CLogOn::Authenticate(const DEVICE_INFO& device, CEvent* abort) {
   if (message != nullptr) {
     message->AddParam("user-agent", UserAgent(m_client->GetProtocolLevel()));
   }
-  if (!Queue(m_client, message)) return false;
+  if (!QueueRequest(m_client, message)) return false;
   if (WaitForReply(m_replyEvent, device.connectTimeout, abort) != ReplyWait::kReplied) {
     return false;
   }
@@ -86,7 +75,7 @@ std::string CLogOn::SendLogon(const DEVICE_INFO& device, std::string digest, CEv
       message->AddParam("uid", user);
       message->AddParam("pass", digest);
     }
-    if (Queue(m_client, message)) {
+    if (QueueRequest(m_client, message)) {
       switch (WaitForReply(m_replyEvent, device.connectTimeout, abort)) {
         case ReplyWait::kReplied:
           m_replyEvent.Reset();

@@ -19,15 +19,6 @@ const char kPtzProperties[] = "camera/ptz/properties";
 // Every PTZ camera that answers offers the full preset range.
 constexpr std::uint32_t kPtzPresetCount = 255;
 
-bool Queue(CGWClient* client, ClientMessage* message) {
-  if (message == nullptr) return false;
-  if (client == nullptr) {
-    delete message;
-    return false;
-  }
-  return client->Send(message);
-}
-
 ClientMessage* NewRequest(const char* command, const char* name, const std::string& value) {
   ClientMessage* message = new (std::nothrow) ClientMessage(command);
   if (message != nullptr) message->AddParam(name, value);
@@ -55,7 +46,7 @@ bool CProfileReader::ReadProfile(CEvent* abort) {
     m_profileName = name;
   }
   m_replyEvent.Reset();
-  if (!Queue(m_client, NewRequest(kProfile, "name", name))) return false;
+  if (!QueueRequest(m_client, NewRequest(kProfile, "name", name))) return false;
   return WaitForReply(m_replyEvent, device.connectTimeout, abort) == ReplyWait::kReplied;
 }
 
@@ -71,7 +62,7 @@ void CProfileReader::ReadPtzProperties(CEvent* abort) {
     m_replyEvent.Reset();
     // Waited for even when the send was refused; only an abort cuts the
     // round short.
-    Queue(m_client, NewRequest(kPtzTakeover, "pid", pid));
+    QueueRequest(m_client, NewRequest(kPtzTakeover, "pid", pid));
     if (WaitForReply(m_replyEvent, device.connectTimeout, abort) == ReplyWait::kAborted) break;
   }
   m_client->RegisterReceiver(kProfile, this);

@@ -29,4 +29,13 @@ ReplyWait WaitForReply(CEvent& reply, std::uint32_t timeoutMs, CEvent* abort) {
   }
 }
 
+bool QueueRequest(CGWClient* client, ClientMessage* message) {
+  if (message == nullptr) return false;
+  if (client == nullptr) {
+    delete message;
+    return false;
+  }
+  return client->Send(message);
+}
+
 }  // namespace quorvel

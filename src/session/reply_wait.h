@@ -1,4 +1,5 @@
-// WaitForReply: the wait of a session request for its Gateway reply.
+// The two halves of a session request (log-on, profile): QueueRequest hands
+// it to the Gateway client, WaitForReply waits for the reply.
 //
 // A log-on or profile request waits up to the connection time-out for the
 // receiver thread to signal its reply event. The owner may also hand in an
@@ -10,6 +11,8 @@
 
 #include <cstdint>
 
+#include "gateway/client_message.h"
+#include "gateway/gw_client.h"
 #include "infra/event.h"
 
 namespace quorvel {
@@ -19,6 +22,10 @@ enum class ReplyWait {
   kTimedOut,
   kAborted,   // the abort event was signalled first
 };
+
+// False when there is no message or no client, or the client refused it;
+// the message is the client's (or destroyed) in every case.
+bool QueueRequest(CGWClient* client, ClientMessage* message);
 
 // With a null abort this is a plain wait on reply. A reply that is already
 // signalled wins over an abort that is also signalled.
