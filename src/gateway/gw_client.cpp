@@ -1,10 +1,10 @@
 #include "gateway/gw_client.h"
 
-#include <chrono>
 #include <utility>
 
 #include "gateway/wire_format.h"
 #include "infra/debug_interfaces.h"
+#include "infra/platform/clock.h"
 #include "infra/text_helpers.h"
 
 namespace quorvel {
@@ -19,12 +19,6 @@ constexpr const char* kServerRequest = "request/validation";
 constexpr const char* kConnect = "quorvel::CGWClient::Connect";
 constexpr const char* kDisconnect = "quorvel::CGWClient::Disconnect";
 constexpr const char* kSend = "quorvel::CGWClient::Send";
-
-std::int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 }  // namespace
 
@@ -211,9 +205,10 @@ void CGWClient::LogConnectFailure(const DEVICE_INFO& info) {
 // cannot flood the log.
 void CGWClient::NoteDroppedMessage() {
   m_unreportedDrops.fetch_add(1);
-  const std::int64_t now = NowMs();
-  std::int64_t last = m_lastDropReportMs.load();
-  if (now - last < kDropLogIntervalMs || !m_lastDropReportMs.compare_exchange_strong(last, now)) {
+  const std::uint64_t now = platform::MonotonicMs();
+  std::uint64_t last = m_lastDropReportMs.load();
+  if ((last != 0 && now - last < kDropLogIntervalMs) ||
+      !m_lastDropReportMs.compare_exchange_strong(last, now)) {
     return;
   }
   const unsigned long long dropped = m_unreportedDrops.exchange(0);

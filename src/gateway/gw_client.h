@@ -27,7 +27,6 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -50,7 +49,7 @@ class CGWClient : public CSendReceiveBase {
   // Pause of the receiver loop while the socket is gone and nobody is told.
   static constexpr std::uint32_t kIdlePauseMs = 50;
   // At most one line about refused messages per interval.
-  static constexpr std::int64_t kDropLogIntervalMs = 1000;
+  static constexpr std::uint64_t kDropLogIntervalMs = 1000;
 
   // One finished log line ("quorvel::CGWClient::Connect: ERROR ...") and
   // its level (LOG_ERROR ... of debug_interfaces.h).
@@ -128,7 +127,7 @@ class CGWClient : public CSendReceiveBase {
   std::atomic<bool> m_threadsKept{false};
   // Refused messages not yet reported, and when the last report was made.
   std::atomic<std::uint64_t> m_unreportedDrops{0};
-  std::atomic<std::int64_t> m_lastDropReportMs{std::numeric_limits<std::int64_t>::min() / 2};
+  std::atomic<std::uint64_t> m_lastDropReportMs{0};  // 0: none yet
 
   CSenderAsync m_sender;
   CRecursiveLock m_receiversLock;

@@ -32,7 +32,7 @@ class TCPClient {
   // Waits up to the given milliseconds; true when the caller wants the
   // connection attempt abandoned (its thread is being stopped).
   using AbortableWait = std::function<bool(std::uint32_t)>;
-  // True when the reading or writing thread is being stopped.
+  // True when the reading thread is being stopped.
   using StopCheck = std::function<bool()>;
 
   // Why the last Connect failed, for the owner's log.

@@ -116,7 +116,6 @@ class NamedLockScope {
 struct CDebugLogger::Config {
   std::string name;
   std::string context;  // "address:port" of the Gateway
-  IDebugInfoSink* sink = nullptr;
   std::shared_ptr<CMutex> mutex;
   std::uint32_t logLevel = 2;
   bool fileEnabled = false;
@@ -137,7 +136,6 @@ bool CDebugLogger::Open(const DEVICE_INFO& device, const std::string& name,
     auto config = std::make_shared<Config>();
     config->name = name;
     config->context = FormatString("%s:%u", device.address.c_str(), static_cast<unsigned>(device.port));
-    config->sink = sink;
     const GatewaySettings settings = ReadGatewaySettings(device);
     config->logLevel = settings.logLevel;
     config->fileEnabled = settings.debugEnabled;
@@ -148,7 +146,7 @@ bool CDebugLogger::Open(const DEVICE_INFO& device, const std::string& name,
       std::lock_guard<std::mutex> lock(m_sinkMutex);
       m_sink = sink;
     }
-    m_hasSink.store(config->sink != nullptr);
+    m_hasSink.store(sink != nullptr);
     m_logLevel.store(config->logLevel);
     m_infoAsWarn.store(MapsInfoToWarn(config->hostVersion));
     m_fileEnabled.store(config->fileEnabled);
@@ -226,7 +224,7 @@ std::string CDebugLogger::FormatFileLine(int level, const std::string& stamp,
 }
 
 void CDebugLogger::PostToHost(const Config& config, int level, const std::string& text) {
-  if (config.sink == nullptr) return;
+  if (!m_hasSink.load()) return;
   const int effective = EffectiveHostLevel(level, MapsInfoToWarn(config.hostVersion));
   if (static_cast<std::uint32_t>(effective) > config.logLevel) return;
   CDebugInfo record(static_cast<unsigned char>(effective), text);

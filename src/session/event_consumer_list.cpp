@@ -8,9 +8,11 @@ namespace {
 
 // Compares the control blocks, which stay while a weak reference does: no
 // strong reference is taken, so no consumer is ever freed under the lock.
-bool SameConsumer(const std::weak_ptr<IEventReceiverClient>& a,
-                  const std::weak_ptr<IEventReceiverClient>& b) {
-  return !a.owner_before(b) && !b.owner_before(a);
+template <typename List, typename Entry>
+auto Find(List& list, const Entry& entry) {
+  return std::find_if(list.begin(), list.end(), [&](const Entry& e) {
+    return !e.owner_before(entry) && !entry.owner_before(e);
+  });
 }
 
 }  // namespace
@@ -22,8 +24,7 @@ void CEventConsumerList::Add(const std::string& eventType, const Consumer& consu
   std::vector<Entry>& list = m_consumers[eventType];
   list.erase(std::remove_if(list.begin(), list.end(), [](const Entry& e) { return e.expired(); }),
              list.end());
-  const auto same = [&](const Entry& e) { return SameConsumer(e, entry); };
-  if (std::none_of(list.begin(), list.end(), same)) list.push_back(entry);
+  if (Find(list, entry) == list.end()) list.push_back(entry);
 }
 
 void CEventConsumerList::Remove(const Consumer& consumer) {
@@ -32,8 +33,7 @@ void CEventConsumerList::Remove(const Consumer& consumer) {
   CLockGuard guard(m_lock);
   for (auto& type : m_consumers) {
     std::vector<Entry>& list = type.second;
-    auto it = std::find_if(list.begin(), list.end(),
-                           [&](const Entry& e) { return SameConsumer(e, entry); });
+    auto it = Find(list, entry);
     if (it != list.end()) list.erase(it);
   }
 }
@@ -63,8 +63,7 @@ CEventConsumerList::Consumer CEventConsumerList::BeginCall(const std::string& ev
   CLockGuard guard(m_lock);
   auto it = m_consumers.find(eventType);
   if (it == m_consumers.end()) return nullptr;
-  const auto same = [&](const Entry& e) { return SameConsumer(e, entry); };
-  if (std::none_of(it->second.begin(), it->second.end(), same)) return nullptr;
+  if (Find(it->second, entry) == it->second.end()) return nullptr;
   return entry.lock();
 }
 

@@ -170,9 +170,7 @@ bool CGatewayIO::SetIOCallback(ICaptureIOCallback* callback) {
 bool CGatewayIO::StartIO() {
   IO_LOG("StartIO", "%s: Start IO");
   m_shared->ResetStates();
-  // Asked first because Start would re-arm the stop event of a tick thread
-  // still running after StopIO, before refusing to start another.
-  if (m_shared->IsRunning() || !m_shared->Start("Gateway IO")) {
+  if (!m_shared->Start("Gateway IO")) {
     IO_LOG("StartIO", "%s: ERROR Unable to start IO thread");
     return false;
   }
