@@ -16,7 +16,7 @@
 #include <string>
 
 #include "capability/host_call_gate.h"
-#include "driver/camera_properties.h"
+#include "capability/camera_properties.h"
 #include "strevon.h"
 
 namespace quorvel {

@@ -24,7 +24,8 @@
 #include <memory>
 
 #include "capability/capability_fetch.h"
-#include "driver/camera_properties.h"
+#include "capability/camera_properties.h"
+#include "infra/device_info.h"
 #include "infra/recursive_lock.h"
 #include "strevon.h"
 
@@ -69,12 +70,11 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
   ipcapture::ICapabilityQueryNotify* const m_notify;
 
   CRecursiveLock m_lock;
-  // Guarded by m_lock.
-  DEVICE_INFO m_deviceInfo;
-  ipcapture::ICapabilityResultSink* m_sink = nullptr;
-  TSmartPtr<CBaseCameraProperties> m_properties;
-  std::shared_ptr<CCapabilityFetch> m_fetch;
-  std::unique_ptr<platform::OsThread> m_thread;
+  DEVICE_INFO m_deviceInfo GUARDED_BY(m_lock);
+  ipcapture::ICapabilityResultSink* m_sink GUARDED_BY(m_lock) = nullptr;
+  TSmartPtr<CBaseCameraProperties> m_properties GUARDED_BY(m_lock);
+  std::shared_ptr<CCapabilityFetch> m_fetch GUARDED_BY(m_lock);
+  std::unique_ptr<platform::OsThread> m_thread GUARDED_BY(m_lock);
 };
 
 }  // namespace quorvel

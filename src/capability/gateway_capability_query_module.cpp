@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "driver/gateway_properties.h"
+#include "capability/gateway_properties.h"
 
 namespace quorvel {
 

@@ -11,7 +11,7 @@ CHostCallGate::Call::~Call() {
 }
 
 bool CHostCallGate::Enter() {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  CPlainGuard guard(m_lock);
   if (m_closed) return false;
   ++m_callsUnderWay;
   return true;
@@ -19,21 +19,26 @@ bool CHostCallGate::Enter() {
 
 void CHostCallGate::Leave() {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    CPlainGuard guard(m_lock);
     --m_callsUnderWay;
   }
   m_idle.notify_all();
 }
 
 bool CHostCallGate::Close(std::uint32_t graceMs) {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+  CPlainGuard guard(m_lock);
   m_closed = true;
-  return m_idle.wait_for(lock, std::chrono::milliseconds(graceMs),
-                         [this] { return m_callsUnderWay == 0; });
+  while (m_callsUnderWay != 0) {
+    if (m_idle.wait_until(guard.ForWait(), deadline) == std::cv_status::timeout) {
+      return m_callsUnderWay == 0;
+    }
+  }
+  return true;
 }
 
 bool CHostCallGate::IsClosed() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  CPlainGuard guard(m_lock);
   return m_closed;
 }
 

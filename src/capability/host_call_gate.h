@@ -18,7 +18,8 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
+
+#include "infra/plain_lock.h"
 
 namespace quorvel {
 
@@ -52,14 +53,13 @@ class CHostCallGate {
   bool IsClosed() const;
 
  private:
-  bool Enter();
-  void Leave();
+  bool Enter() EXCLUDES(m_lock);
+  void Leave() EXCLUDES(m_lock);
 
-  mutable std::mutex m_mutex;
+  mutable CPlainLock m_lock;
   std::condition_variable m_idle;
-  // Guarded by m_mutex.
-  bool m_closed = false;
-  int m_callsUnderWay = 0;
+  bool m_closed GUARDED_BY(m_lock) = false;
+  int m_callsUnderWay GUARDED_BY(m_lock) = 0;
 };
 
 }  // namespace quorvel

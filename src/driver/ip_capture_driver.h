@@ -22,9 +22,10 @@
 #include <utility>
 #include <vector>
 
-#include "driver/custom_creator.h"
-#include "driver/idriver.h"
+#include "core/custom_creator.h"
+#include "core/idriver.h"
 #include "infra/debug_logger.h"
+#include "infra/device_info.h"
 #include "strevon.h"
 
 namespace quorvel {

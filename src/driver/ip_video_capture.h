@@ -27,8 +27,8 @@
 #include <memory>
 #include <vector>
 
-#include "driver/camera_channel.h"
-#include "driver/custom_creator.h"
+#include "core/camera_channel.h"
+#include "core/custom_creator.h"
 #include "infra/recursive_lock.h"
 #include "strevon.h"
 
@@ -88,8 +88,8 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx {
   const std::unique_ptr<CRecursiveLock[]> m_indexLocks;
 
   CRecursiveLock m_lock;
-  // Guarded by m_lock. Its size is fixed at construction.
-  std::vector<Entry> m_table;
+  // Its size is fixed at construction.
+  std::vector<Entry> m_table GUARDED_BY(m_lock);
 };
 
 }  // namespace quorvel

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "core/camera_record.h"
 #include "gateway/client_message.h"
 #include "infra/settings.h"
 #include "infra/text_helpers.h"

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "core/camera_record.h"
 #include "driver/ip_capture_driver.h"
 #include "gateway/connection_user.h"
 #include "gateway/gw_client.h"

@@ -4,6 +4,7 @@
 
 #include "gateway/wire_format.h"
 #include "infra/debug_interfaces.h"
+#include "infra/device_info.h"
 #include "infra/platform/clock.h"
 #include "infra/text_helpers.h"
 

@@ -38,8 +38,8 @@
 #include "gateway/sender_async.h"
 #include "gateway/server_message.h"
 #include "infra/call_tracker.h"
+#include "infra/device_info.h"
 #include "infra/recursive_lock.h"
-#include "strevon.h"
 
 namespace quorvel {
 
@@ -131,8 +131,8 @@ class CGWClient : public CSendReceiveBase {
 
   CSenderAsync m_sender;
   CRecursiveLock m_receiversLock;
-  // Guarded by m_receiversLock. Walked in key order by Dispatch.
-  std::map<IMessageReceiver*, std::string> m_receivers;
+  // Walked in key order by Dispatch.
+  std::map<IMessageReceiver*, std::string> m_receivers GUARDED_BY(m_receiversLock);
   // Deliveries under way; its lock is taken after m_receiversLock.
   CCallTracker m_calls;
   std::atomic<IConnectionUser*> m_connectionUser{nullptr};

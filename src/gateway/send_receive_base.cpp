@@ -1,6 +1,7 @@
 #include "gateway/send_receive_base.h"
 
 #include "gateway/wire_format.h"
+#include "infra/device_info.h"
 
 namespace quorvel {
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <thread>
 
+#include "infra/device_info.h"
 #include "infra/platform/name_lookup.h"
 
 namespace quorvel {

@@ -22,8 +22,8 @@
 #include <functional>
 #include <vector>
 
+#include "infra/device_info.h"
 #include "infra/platform/tcp_socket.h"
-#include "strevon.h"
 
 namespace quorvel {
 

@@ -7,13 +7,13 @@ namespace quorvel {
 CCallTracker::CCallTracker(std::size_t reserved) { m_calls.reserve(reserved); }
 
 void CCallTracker::Enter(const void* key) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  CPlainGuard guard(m_lock);
   m_calls.push_back(Call{key, std::this_thread::get_id()});
 }
 
 void CCallTracker::Leave(const void* key) {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    CPlainGuard guard(m_lock);
     const std::thread::id me = std::this_thread::get_id();
     auto it = std::find_if(m_calls.begin(), m_calls.end(),
                            [&](const Call& call) { return call.key == key && call.thread == me; });
@@ -27,11 +27,11 @@ void CCallTracker::Leave(const void* key) {
 
 void CCallTracker::WaitIdle(const void* key) {
   const std::thread::id me = std::this_thread::get_id();
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_callEnded.wait(lock, [&] {
-    return std::none_of(m_calls.begin(), m_calls.end(),
-                        [&](const Call& call) { return call.key == key && call.thread != me; });
-  });
+  CPlainGuard guard(m_lock);
+  while (std::any_of(m_calls.begin(), m_calls.end(),
+                     [&](const Call& call) { return call.key == key && call.thread != me; })) {
+    m_callEnded.wait(guard.ForWait());
+  }
 }
 
 }  // namespace quorvel

@@ -24,9 +24,10 @@
 
 #include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "infra/plain_lock.h"
 
 namespace quorvel {
 
@@ -64,10 +65,9 @@ class CCallTracker {
     std::thread::id thread;
   };
 
-  std::mutex m_mutex;
+  CPlainLock m_lock;
   std::condition_variable m_callEnded;
-  // Guarded by m_mutex.
-  std::vector<Call> m_calls;
+  std::vector<Call> m_calls GUARDED_BY(m_lock);
 };
 
 }  // namespace quorvel

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "infra/debug_info.h"
+#include "infra/device_info.h"
 #include "infra/mutex.h"
 #include "infra/platform/file_system.h"
 #include "infra/platform/process.h"
@@ -143,7 +144,7 @@ bool CDebugLogger::Open(const DEVICE_INFO& device, const std::string& name,
     config->mutex = std::make_shared<CMutex>(FormatString("MUTEX_%s", config->name.c_str()));
 
     {
-      std::lock_guard<std::mutex> lock(m_sinkMutex);
+      CPlainGuard guard(m_sinkLock);
       m_sink = sink;
     }
     m_hasSink.store(sink != nullptr);
@@ -160,10 +161,13 @@ bool CDebugLogger::Open(const DEVICE_INFO& device, const std::string& name,
 
 void CDebugLogger::CloseSink() {
   m_hasSink.store(false);
-  std::unique_lock<std::mutex> lock(m_sinkMutex);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kSinkCloseWaitMs);
+  CPlainGuard guard(m_sinkLock);
   m_sink = nullptr;
-  m_sinkCallEnded.wait_for(lock, std::chrono::milliseconds(kSinkCloseWaitMs),
-                           [this] { return m_sinkCalls == 0; });
+  while (m_sinkCalls != 0 &&
+         m_sinkCallEnded.wait_until(guard.ForWait(), deadline) != std::cv_status::timeout) {
+  }
 }
 
 void CDebugLogger::Write(int level, const std::string& text) {
@@ -232,7 +236,7 @@ void CDebugLogger::PostToHost(const Config& config, int level, const std::string
   // loaded its configuration before a Close must not reach the old sink.
   IDebugInfoSink* sink = nullptr;
   {
-    std::lock_guard<std::mutex> lock(m_sinkMutex);
+    CPlainGuard guard(m_sinkLock);
     sink = m_sink;
     if (sink == nullptr) return;
     ++m_sinkCalls;
@@ -241,7 +245,7 @@ void CDebugLogger::PostToHost(const Config& config, int level, const std::string
   struct CallEnd {
     CDebugLogger* logger;
     ~CallEnd() {
-      std::lock_guard<std::mutex> lock(logger->m_sinkMutex);
+      CPlainGuard guard(logger->m_sinkLock);
       --logger->m_sinkCalls;
       logger->m_sinkCallEnded.notify_all();
     }

@@ -31,9 +31,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "infra/device_info.h"
+#include "infra/plain_lock.h"
 #include "strevon.h"
 
 namespace quorvel {
@@ -105,12 +106,12 @@ class CDebugLogger {
   std::atomic<bool> m_infoAsWarn{false};
   std::atomic<bool> m_fileEnabled{false};
 
-  std::mutex m_sinkMutex;
+  CPlainLock m_sinkLock;
   std::condition_variable m_sinkCallEnded;
-  // Guarded by m_sinkMutex: the sink that may be called (null after
-  // CloseSink), and the calls inside a sink now.
-  IDebugInfoSink* m_sink = nullptr;
-  std::uint32_t m_sinkCalls = 0;
+  // The sink that may be called (null after CloseSink), and the calls
+  // inside a sink now.
+  IDebugInfoSink* m_sink GUARDED_BY(m_sinkLock) = nullptr;
+  std::uint32_t m_sinkCalls GUARDED_BY(m_sinkLock) = 0;
 };
 
 }  // namespace quorvel

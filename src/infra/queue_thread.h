@@ -156,8 +156,8 @@ class CQueueThread : private CBaseThread {
 
   CEvent m_itemEvent;
   CRecursiveLock m_lock;
-  std::deque<Entry> m_queue;      // guarded by m_lock
-  std::size_t m_queuedCost = 0;   // guarded by m_lock
+  std::deque<Entry> m_queue GUARDED_BY(m_lock);
+  std::size_t m_queuedCost GUARDED_BY(m_lock) = 0;
 };
 
 }  // namespace quorvel

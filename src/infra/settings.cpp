@@ -1,5 +1,6 @@
 #include "infra/settings.h"
 
+#include "infra/device_info.h"
 #include "infra/platform/process.h"
 #include "infra/text_helpers.h"
 #include "infra/xml_parser.h"

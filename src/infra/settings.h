@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "strevon.h"
+#include "infra/device_info.h"
 
 namespace quorvel {
 

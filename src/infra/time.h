@@ -38,7 +38,7 @@ class CTime {
 
  private:
   CRecursiveLock m_lock;
-  std::uint64_t m_time = 0;  // guarded by m_lock
+  std::uint64_t m_time GUARDED_BY(m_lock) = 0;
 };
 
 // Local time as "YYYY-MM-DD hh:mm:ss.mmm".

@@ -70,13 +70,14 @@ class CXMLParser {
 
  private:
   // Both REQUIRE m_lock held and no document loaded.
-  bool LoadBytes(const char* data, std::size_t size);
-  bool Adopt(std::shared_ptr<pugi::xml_document> document, const pugi::xml_parse_result& result);
+  bool LoadBytes(const char* data, std::size_t size) REQUIRES(m_lock);
+  bool Adopt(std::shared_ptr<pugi::xml_document> document, const pugi::xml_parse_result& result)
+      REQUIRES(m_lock);
 
   mutable CRecursiveLock m_lock;
-  // Guarded by m_lock. Null while nothing is loaded.
-  std::shared_ptr<const pugi::xml_document> m_document;
-  std::string m_loadedPath;  // the file LoadFile loaded, else empty
+  // Null while nothing is loaded.
+  std::shared_ptr<const pugi::xml_document> m_document GUARDED_BY(m_lock);
+  std::string m_loadedPath GUARDED_BY(m_lock);  // the file LoadFile loaded, else empty
 };
 
 }  // namespace quorvel

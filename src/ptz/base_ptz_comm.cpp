@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <new>
 
+#include "core/camera_record.h"
 #include "infra/text_helpers.h"
 
 namespace quorvel {

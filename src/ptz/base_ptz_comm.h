@@ -22,10 +22,11 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/idriver.h"
+#include "core/camera_record.h"
+#include "core/idriver.h"
 #include "infra/queue_thread.h"
 #include "infra/recursive_lock.h"
-#include "infra/work_item.h"
+#include "ptz/work_item.h"
 #include "ptz/preposition_comm.h"
 #include "strevon.h"
 
@@ -134,8 +135,8 @@ class CBasePTZComm : private CQueueThread<CWorkItem>, public IPrepositionComm {
   std::atomic<bool> m_started{false};
 
   CRecursiveLock m_stateLock;
-  // Guarded by m_stateLock. Starts as the record's preset count.
-  std::uint32_t m_presetCount = 0;
+  // Starts as the record's preset count.
+  std::uint32_t m_presetCount GUARDED_BY(m_stateLock) = 0;
 };
 
 }  // namespace quorvel

@@ -25,7 +25,7 @@
 #include <memory>
 #include <utility>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
 #include "ptz/base_ptz_comm.h"
 #include "ptz/preposition_list.h"
 #include "strevon.h"

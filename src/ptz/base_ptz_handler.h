@@ -19,7 +19,7 @@
 #include <memory>
 #include <utility>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
 #include "infra/recursive_lock.h"
 #include "ptz/base_ptz_control.h"
 #include "ptz/ptz_driver_if.h"
@@ -59,8 +59,8 @@ class CBasePTZHandler : public CIPPTZDriverIf {
   std::weak_ptr<void> m_keepAlive;
 
   CRecursiveLock m_lock;
-  // Guarded by m_lock. Owns the controls.
-  std::map<std::uint32_t, CBasePTZControl*> m_controls;
+  // Owns the controls.
+  std::map<std::uint32_t, CBasePTZControl*> m_controls GUARDED_BY(m_lock);
 };
 
 }  // namespace quorvel

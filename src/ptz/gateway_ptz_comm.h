@@ -81,9 +81,8 @@ class CGatewayPTZComm : public CBasePTZComm, public IMessageReceiver {
   // File time (steady time line) of the last dome activity; 0 = never.
   std::atomic<std::uint64_t> m_lastActivity{0};
 
-  // Guarded by StateLock().
-  std::uint32_t m_domeTimeoutS = kDefaultDomeTimeoutS;
-  std::vector<std::string> m_presetNames;
+  std::uint32_t m_domeTimeoutS GUARDED_BY(StateLock()) = kDefaultDomeTimeoutS;
+  std::vector<std::string> m_presetNames GUARDED_BY(StateLock());
 };
 
 // The Gateway's speed for a host speed: trunc((s - 1) * 2 / 15), never

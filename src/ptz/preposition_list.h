@@ -62,21 +62,19 @@ class CPrepositionList {
 
  private:
   // Position of the first slot (by index) named name whose index is shown;
-  // -1 when there is none. REQUIRES m_lock.
-  int FindPositionLocked(const std::string& name) const;
+  // -1 when there is none.
+  int FindPositionLocked(const std::string& name) const REQUIRES(m_lock);
   int FindPosition(const std::string& name);
-  // REQUIRES m_lock.
-  bool NameAtLocked(std::uint32_t position, std::string& name) const;
+  bool NameAtLocked(std::uint32_t position, std::string& name) const REQUIRES(m_lock);
 
   const std::uint32_t m_channel;
   std::atomic<IPrepositionComm*> m_comm{nullptr};
 
   CRecursiveLock m_lock;
-  // Guarded by m_lock.
-  std::uint32_t m_limit = 0;
-  int m_current = -1;
-  std::map<std::uint32_t, std::string> m_slots;
-  std::vector<std::uint32_t> m_order;
+  std::uint32_t m_limit GUARDED_BY(m_lock) = 0;
+  int m_current GUARDED_BY(m_lock) = -1;
+  std::map<std::uint32_t, std::string> m_slots GUARDED_BY(m_lock);
+  std::vector<std::uint32_t> m_order GUARDED_BY(m_lock);
 };
 
 }  // namespace quorvel

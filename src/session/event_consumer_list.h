@@ -54,8 +54,7 @@ class CEventConsumerList {
   Consumer BeginCall(const std::string& eventType, const Entry& entry);
 
   CRecursiveLock m_lock;
-  // Guarded by m_lock.
-  std::map<std::string, std::vector<Entry>> m_consumers;
+  std::map<std::string, std::vector<Entry>> m_consumers GUARDED_BY(m_lock);
 };
 
 }  // namespace quorvel

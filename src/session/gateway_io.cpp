@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/camera_record.h"
 #include "gateway/client_message.h"
 #include "infra/recursive_lock.h"
 #include "infra/tick_thread.h"
@@ -136,8 +137,8 @@ class CGatewayIO::CShared : public CTickThread, public IEventReceiverClient {
   std::atomic<bool> m_tickInHost{false};
 
   CRecursiveLock m_lock;
-  // Guarded by m_lock. Input id to state, walked in ascending id order.
-  std::map<std::uint32_t, std::uint32_t> m_inputStates;
+  // Input id to state, walked in ascending id order.
+  std::map<std::uint32_t, std::uint32_t> m_inputStates GUARDED_BY(m_lock);
 };
 
 CGatewayIO::CGatewayIO(IDriver* driver, CEventReceiver* eventReceiver, CGWClient* client,
@@ -155,7 +156,7 @@ void CGatewayIO::EndHostUse() {
   m_shared->CloseGate();
   {
     // Once this block is over, Resubscribe cannot add the object again.
-    std::lock_guard<std::mutex> registration(m_registrationMutex);
+    CPlainGuard registration(m_registrationLock);
     m_started = false;
     if (m_eventReceiver != nullptr) m_eventReceiver->RemoveClient(m_shared);
   }
@@ -175,7 +176,7 @@ bool CGatewayIO::StartIO() {
     return false;
   }
   m_shared->OpenGate();
-  std::lock_guard<std::mutex> registration(m_registrationMutex);
+  CPlainGuard registration(m_registrationLock);
   m_started = true;
   if (m_eventReceiver != nullptr) m_eventReceiver->AddClient(kIOStateEvent, m_shared);
   return true;
@@ -189,7 +190,7 @@ bool CGatewayIO::StopIO() {
 
 void CGatewayIO::Resubscribe() {
   {
-    std::lock_guard<std::mutex> registration(m_registrationMutex);
+    CPlainGuard registration(m_registrationLock);
     if (!m_started || m_eventReceiver == nullptr) return;
     m_eventReceiver->AddClient(kIOStateEvent, m_shared);
   }

@@ -37,10 +37,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
+#include "infra/plain_lock.h"
 #include "session/event_receiver.h"
 #include "strevon.h"
 
@@ -100,9 +100,8 @@ class CGatewayIO : public ICaptureIOApi {
   // Keeps the started flag and the event registration in step between the
   // host's StartIO/StopIO and the worker thread's Resubscribe. Never held
   // while calling the host.
-  std::mutex m_registrationMutex;
-  // Guarded by m_registrationMutex.
-  bool m_started = false;
+  CPlainLock m_registrationLock;
+  bool m_started GUARDED_BY(m_registrationLock) = false;
 };
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "gateway/client_message.h"
+#include "infra/device_info.h"
 #include "infra/text_helpers.h"
 #include "infra/xml_parser.h"
 #include "session/log_on_digest.h"
@@ -95,12 +96,12 @@ std::string CLogOn::SendLogon(const DEVICE_INFO& device, std::string digest, CEv
 void CLogOn::ProcessServerMessage(ServerMessage& message) {
   if (message.IsCommand(kAuthenticate)) {
     const std::string key = message.GetHeader("DigestKey");
-    std::lock_guard<std::mutex> lock(m_fieldsMutex);
+    CPlainGuard guard(m_fieldsLock);
     m_digestKey = key;
   } else if (message.IsCommand(kLogon)) {
     const std::string status = message.GetHeader("Status");
     {
-      std::lock_guard<std::mutex> lock(m_fieldsMutex);
+      CPlainGuard guard(m_fieldsLock);
       m_status = status;
     }
     ParseSession(message);
@@ -121,29 +122,29 @@ bool CLogOn::ParseSession(ServerMessage& message) {
   // good as unlimited rather than a wrapped small or negative number.
   const std::uint32_t max = ParseLeadingUint(parser.GetAttribute("max", "Session/RealtimeStreams"));
   std::vector<std::string> names = parser.GetTexts("Session/Profiles/Name");
-  std::lock_guard<std::mutex> lock(m_fieldsMutex);
+  CPlainGuard guard(m_fieldsLock);
   m_maxRealtimeStreams = max;
   m_profileNames = std::move(names);
   return true;
 }
 
 std::uint32_t CLogOn::GetMaxRealtimeStreams() const {
-  std::lock_guard<std::mutex> lock(m_fieldsMutex);
+  CPlainGuard guard(m_fieldsLock);
   return m_maxRealtimeStreams;
 }
 
 std::vector<std::string> CLogOn::GetProfileNames() const {
-  std::lock_guard<std::mutex> lock(m_fieldsMutex);
+  CPlainGuard guard(m_fieldsLock);
   return m_profileNames;
 }
 
 std::string CLogOn::GetStatus() const {
-  std::lock_guard<std::mutex> lock(m_fieldsMutex);
+  CPlainGuard guard(m_fieldsLock);
   return m_status;
 }
 
 std::string CLogOn::GetDigestKey() const {
-  std::lock_guard<std::mutex> lock(m_fieldsMutex);
+  CPlainGuard guard(m_fieldsLock);
   return m_digestKey;
 }
 

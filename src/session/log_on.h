@@ -17,12 +17,13 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "gateway/gw_client.h"
+#include "infra/device_info.h"
 #include "infra/event.h"
+#include "infra/plain_lock.h"
 
 namespace quorvel {
 
@@ -74,12 +75,11 @@ class CLogOn : public IMessageReceiver {
   // signalled, so the next wait of this object returns at once.
   CEvent m_replyEvent;
 
-  mutable std::mutex m_fieldsMutex;
-  // Guarded by m_fieldsMutex.
-  std::string m_digestKey;
-  std::string m_status;
-  std::uint32_t m_maxRealtimeStreams = 0;
-  std::vector<std::string> m_profileNames;
+  mutable CPlainLock m_fieldsLock;
+  std::string m_digestKey GUARDED_BY(m_fieldsLock);
+  std::string m_status GUARDED_BY(m_fieldsLock);
+  std::uint32_t m_maxRealtimeStreams GUARDED_BY(m_fieldsLock) = 0;
+  std::vector<std::string> m_profileNames GUARDED_BY(m_fieldsLock);
 };
 
 }  // namespace quorvel

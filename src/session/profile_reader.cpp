@@ -2,7 +2,9 @@
 
 #include <new>
 
+#include "core/camera_record.h"
 #include "gateway/client_message.h"
+#include "infra/device_info.h"
 #include "infra/settings.h"
 #include "infra/text_helpers.h"
 #include "infra/xml_parser.h"
@@ -42,7 +44,7 @@ bool CProfileReader::ReadProfile(CEvent* abort) {
   const std::string name = ReadGatewaySettings(device).profile;
   if (name.empty()) return false;
   {
-    std::lock_guard<std::mutex> lock(m_dataMutex);
+    CPlainGuard guard(m_dataLock);
     m_profileName = name;
   }
   m_replyEvent.Reset();
@@ -94,7 +96,7 @@ void CProfileReader::ParseProfile(ServerMessage& message) {
   ReadIORecords(parser, sel + "//DigitalInput", inputs);
   ReadIORecords(parser, sel + "//DigitalOutput", outputs);
 
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  CPlainGuard guard(m_dataLock);
   m_cameras.insert(m_cameras.end(), cameras.begin(), cameras.end());
   m_inputs.insert(m_inputs.end(), inputs.begin(), inputs.end());
   m_outputs.insert(m_outputs.end(), outputs.begin(), outputs.end());
@@ -146,7 +148,7 @@ void CProfileReader::ParsePtzCapabilities(ServerMessage& message) {
   if (actions.empty()) return;
   const std::string words = ToLower(actions);
 
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  CPlainGuard guard(m_dataLock);
   // Substring match: the reply's pid may be a shortened form of the
   // camera's. Only the first match is updated.
   for (CameraRecord& camera : m_cameras) {
@@ -168,22 +170,22 @@ void CProfileReader::ParsePtzCapabilities(ServerMessage& message) {
 }
 
 std::string CProfileReader::GetProfileName() const {
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  CPlainGuard guard(m_dataLock);
   return m_profileName;
 }
 
 std::vector<CameraRecord> CProfileReader::GetCameras() const {
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  CPlainGuard guard(m_dataLock);
   return m_cameras;
 }
 
 std::vector<IORecord> CProfileReader::GetInputs() const {
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  CPlainGuard guard(m_dataLock);
   return m_inputs;
 }
 
 std::vector<IORecord> CProfileReader::GetOutputs() const {
-  std::lock_guard<std::mutex> lock(m_dataMutex);
+  CPlainGuard guard(m_dataLock);
   return m_outputs;
 }
 

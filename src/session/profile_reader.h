@@ -22,13 +22,13 @@
 // thread.
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "core/camera_record.h"
 #include "gateway/gw_client.h"
 #include "infra/event.h"
-#include "strevon.h"
+#include "infra/plain_lock.h"
 
 namespace quorvel {
 
@@ -74,12 +74,11 @@ class CProfileReader : public IMessageReceiver {
   // Auto reset: one reply releases one wait.
   CEvent m_replyEvent;
 
-  mutable std::mutex m_dataMutex;
-  // Guarded by m_dataMutex.
-  std::string m_profileName;
-  std::vector<CameraRecord> m_cameras;
-  std::vector<IORecord> m_inputs;
-  std::vector<IORecord> m_outputs;
+  mutable CPlainLock m_dataLock;
+  std::string m_profileName GUARDED_BY(m_dataLock);
+  std::vector<CameraRecord> m_cameras GUARDED_BY(m_dataLock);
+  std::vector<IORecord> m_inputs GUARDED_BY(m_dataLock);
+  std::vector<IORecord> m_outputs GUARDED_BY(m_dataLock);
 };
 
 }  // namespace quorvel

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "strevon.h"
+#include "core/camera_record.h"
 
 namespace quorvel {
 

@@ -2,9 +2,11 @@
 
 #include <new>
 
+#include "core/camera_record.h"
 #include "gateway/client_message.h"
 #include "gateway/gw_client.h"
 #include "gateway/server_message.h"
+#include "infra/device_info.h"
 #include "infra/settings.h"
 #include "infra/text_helpers.h"
 #include "infra/time.h"

@@ -29,8 +29,8 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/camera_channel.h"
-#include "driver/idriver.h"
+#include "core/camera_channel.h"
+#include "core/idriver.h"
 #include "infra/recursive_lock.h"
 #include "strevon.h"
 #include "video/channel_stream_record.h"
@@ -91,8 +91,7 @@ class CVideoChannel : public ICameraChannel {
   CVideoManager* const m_manager;
 
   CRecursiveLock m_lock;
-  // Guarded by m_lock.
-  int m_status = 3;
+  int m_status GUARDED_BY(m_lock) = 3;
 
   // Written by host threads, read by the receiver and manager threads.
   std::atomic<std::uint32_t> m_blockValue1{0};

@@ -37,8 +37,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/camera_channel.h"
-#include "driver/idriver.h"
+#include "core/camera_channel.h"
+#include "core/idriver.h"
 #include "gateway/gw_client.h"
 #include "gateway/message_receiver.h"
 #include "gateway/server_message.h"
@@ -134,8 +134,7 @@ class CVideoManager : public IMessageReceiver, public CBaseThread {
   // Taken before m_lock when both are held.
   CRecursiveLock m_threadLock;
   CRecursiveLock m_lock;
-  // Guarded by m_lock.
-  std::map<std::uint32_t, ChannelStreamRecord> m_channels;
+  std::map<std::uint32_t, ChannelStreamRecord> m_channels GUARDED_BY(m_lock);
 
   // Deliveries into channels; its lock is taken after m_lock when both are
   // held.

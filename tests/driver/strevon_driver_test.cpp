@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/camera_record.h"
 #include "debug_sink.h"
 #include "device_setup.h"
 #include "driver/driver_handle.h"

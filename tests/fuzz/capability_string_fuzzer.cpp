@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <string>
 
+#include "core/camera_record.h"
 #include "fuzz_support.h"
 #include "infra/text_helpers.h"
-#include "strevon.h"
 
 namespace {
 

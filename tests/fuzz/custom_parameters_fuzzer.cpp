@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/camera_record.h"
 #include "driver/strevon_driver.h"
 #include "fuzz_support.h"
 

@@ -20,6 +20,7 @@
 #include "fuzz_support.h"
 #include "gateway/send_receive_base.h"
 #include "gateway/wire_format.h"
+#include "infra/device_info.h"
 #include "support/loopback_peer.h"
 
 namespace {

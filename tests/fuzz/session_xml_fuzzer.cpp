@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "core/camera_record.h"
 #include "fuzz_support.h"
 #include "gateway/gw_client.h"
 #include "gateway/server_message.h"

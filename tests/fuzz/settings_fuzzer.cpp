@@ -11,6 +11,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "infra/device_info.h"
 #include "infra/settings.h"
 #include "infra/xml_parser.h"
 

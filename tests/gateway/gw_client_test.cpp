@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "infra/device_info.h"
 #include "infra/event.h"
 #include "infra/platform/name_lookup.h"
 #include "support/loopback_peer.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "infra/device_info.h"
 #include "infra/platform/name_lookup.h"
 #include "support/loopback_peer.h"
 #include "support/wait.h"

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "infra/debug_logger.h"
+#include "infra/device_info.h"
 #include "infra/mutex.h"
-#include "strevon.h"
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "write") == 0) {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "infra/device_info.h"
 #include "support/process.h"
 #include "support/temp_home.h"
 

@@ -1,3 +1,4 @@
+#include "infra/device_info.h"
 #include "infra/settings.h"
 
 #include <gtest/gtest.h>

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "core/camera_record.h"
 #include "gateway/client_message.h"
 #include "gateway/gw_client.h"
 #include "gateway_simulator.h"
+#include "infra/device_info.h"
 #include "ptz/gateway_ptz_comm.h"
 #include "ptz/gateway_ptz_control.h"
 #include "ptz/gateway_ptz_handler.h"

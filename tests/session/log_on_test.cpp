@@ -1,3 +1,4 @@
+#include "infra/device_info.h"
 #include "session/log_on.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "core/camera_record.h"
 #include "session/profile_reader.h"
 
 #include <gtest/gtest.h>

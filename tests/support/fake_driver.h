@@ -16,8 +16,10 @@
 #include <utility>
 #include <vector>
 
-#include "driver/idriver.h"
+#include "core/camera_record.h"
+#include "core/idriver.h"
 #include "gateway/gw_client.h"
+#include "infra/device_info.h"
 #include "strevon.h"
 
 namespace quorvel {

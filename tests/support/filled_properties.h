@@ -6,7 +6,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "driver/camera_properties.h"
+#include "capability/camera_properties.h"
+#include "infra/device_info.h"
 
 namespace quorvel {
 namespace test_support {

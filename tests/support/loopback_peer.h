@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "gateway/wire_format.h"
-#include "strevon.h"
+#include "infra/device_info.h"
 
 namespace quorvel {
 namespace test_support {

@@ -19,6 +19,7 @@ struct ReceivedEvent {
 
 class RecordingConsumer : public IEventReceiverClient {
  public:
+  virtual ~RecordingConsumer() = default;
   void EventReceived(const std::string& type, const std::string& pid,
                      const std::string& status) override {
     events.Add({type, pid, status});

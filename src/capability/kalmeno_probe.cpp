@@ -1,4 +1,4 @@
-#include "driver/kalmeno_probe.h"
+#include "capability/kalmeno_probe.h"
 
 #include <algorithm>
 #include <climits>
@@ -7,6 +7,7 @@
 
 #include "gateway/client_message.h"
 #include "gateway/wire_format.h"
+#include "infra/device_info.h"
 #include "infra/text_helpers.h"
 
 namespace quorvel {

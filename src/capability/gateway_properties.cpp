@@ -1,11 +1,13 @@
-#include "driver/gateway_properties.h"
+#include "capability/gateway_properties.h"
 
 #include <algorithm>
 #include <new>
 
-#include "driver/idriver.h"
-#include "driver/kalmeno_probe.h"
+#include "core/camera_record.h"
+#include "core/idriver.h"
+#include "capability/kalmeno_probe.h"
 #include "gateway/client_message.h"
+#include "infra/device_info.h"
 #include "infra/settings.h"
 #include "infra/text_helpers.h"
 

@@ -1,5 +1,5 @@
 // The Kalmeno version probe against a scripted Gateway.
-#include "driver/kalmeno_probe.h"
+#include "capability/kalmeno_probe.h"
 
 #include <chrono>
 #include <climits>
@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "infra/device_info.h"
 #include "sim_commands.h"
 #include "support/loopback_peer.h"
 #include "support/wait.h"

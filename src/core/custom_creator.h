@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "driver/camera_channel.h"
+#include "core/camera_channel.h"
 #include "strevon.h"
 
 namespace quorvel {

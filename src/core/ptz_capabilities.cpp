@@ -1,8 +1,8 @@
 // The capability string of CPtzCapabilities: nine "key=value" pairs joined by
 // ", ". Zoom is written before AreaZoom and Unzoom because the reader finds
 // keys by substring, so "Zoom" would otherwise match inside "AreaZoom".
+#include "core/camera_record.h"
 #include "infra/text_helpers.h"
-#include "strevon.h"
 
 namespace quorvel {
 

@@ -28,8 +28,8 @@
 
 #include "gateway/server_message.h"
 #include "gateway/tcp_client.h"
+#include "infra/device_info.h"
 #include "infra/event.h"
-#include "strevon.h"
 
 namespace quorvel {
 

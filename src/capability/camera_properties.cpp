@@ -1,5 +1,6 @@
-#include "driver/camera_properties.h"
+#include "capability/camera_properties.h"
 
+#include "infra/device_info.h"
 #include "infra/text_helpers.h"
 
 namespace quorvel {

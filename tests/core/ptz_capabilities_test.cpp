@@ -2,7 +2,7 @@
 // is the fuzzer's.
 #include <gtest/gtest.h>
 
-#include "strevon.h"
+#include "core/camera_record.h"
 
 namespace quorvel {
 namespace {

@@ -19,8 +19,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/camera_properties.h"
+#include "capability/camera_properties.h"
+#include "core/camera_record.h"
 #include "gateway/gw_client.h"
+#include "infra/device_info.h"
 #include "session/log_on.h"
 #include "session/profile_reader.h"
 #include "strevon.h"

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "infra/device_info.h"
 #include "infra/event.h"
 #include "strevon.h"
 

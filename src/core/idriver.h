@@ -10,7 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/camera_record.h"
 #include "infra/debug_interfaces.h"
+#include "infra/device_info.h"
 #include "strevon.h"
 
 namespace quorvel {

@@ -1,0 +1,37 @@
+// CPlainLock: a lock that is not re-entrant, for state a condition variable
+// waits on; CPlainGuard: its scope. The guard lends a waiting
+// std::condition_variable the std::unique_lock it needs; the lock is held
+// again whenever a wait returns, so the annotations stay true across it.
+#pragma once
+
+#include <mutex>
+
+#include "infra/thread_annotations.h"
+
+namespace quorvel {
+
+class CAPABILITY("mutex") CPlainLock {
+ public:
+  CPlainLock() = default;
+  CPlainLock(const CPlainLock&) = delete;
+  CPlainLock& operator=(const CPlainLock&) = delete;
+
+ private:
+  friend class CPlainGuard;
+  std::mutex m_mutex;
+};
+
+class SCOPED_CAPABILITY CPlainGuard {
+ public:
+  explicit CPlainGuard(CPlainLock& lock) ACQUIRE(lock) : m_lock(lock.m_mutex) {}
+  ~CPlainGuard() RELEASE() {}
+  CPlainGuard(const CPlainGuard&) = delete;
+  CPlainGuard& operator=(const CPlainGuard&) = delete;
+
+  std::unique_lock<std::mutex>& ForWait() { return m_lock; }
+
+ private:
+  std::unique_lock<std::mutex> m_lock;
+};
+
+}  // namespace quorvel
