@@ -44,12 +44,56 @@
 
 #include <cstdint>
 
+// ---------------------------------------------------------------------------
+// Slot 0 and the calling convention of every interface below.
+//
+// Hosts on Windows are built with Microsoft's compiler. Its x86 ABI gives a
+// virtual destructor ONE vtable slot, the scalar deleting destructor
+// (void* __thiscall (unsigned flags); bit 0 of flags frees the memory), and
+// passes `this` in ECX (thiscall). GCC's ABI gives a virtual destructor two
+// slots, which would move every later slot by one for such a host. So a GCC
+// build for Windows declares slot 0 as that one method, keeps the real
+// destructor out of the vtable (protected, so nobody deletes through an
+// interface), and each class of the driver that implements an interface
+// puts STREVON_IMPLEMENT_SLOT0 in its body. Member functions are thiscall
+// there by default (variadic ones cdecl); STREVON_THISCALL names it where
+// it is spelled out. Elsewhere host and driver share one compiler's ABI and
+// slot 0 is the ordinary virtual destructor.
+#if defined(_WIN32) && defined(__GNUC__) && !defined(_MSC_VER)
+#include <type_traits>
+#define STREVON_THISCALL __attribute__((thiscall))
+#define STREVON_INTERFACE_SLOT0(Interface)                                         \
+  virtual void* STREVON_THISCALL ScalarDeletingDestructor(unsigned int flags) = 0; \
+                                                                                   \
+ protected:                                                                        \
+  ~Interface() = default;                                                          \
+                                                                                   \
+ public:
+#define STREVON_IMPLEMENT_SLOT0                                                        \
+  void* STREVON_THISCALL ScalarDeletingDestructor(unsigned int flags) override {       \
+    using SlotZeroSelf = std::remove_reference_t<decltype(*this)>;                     \
+    if ((flags & 1u) != 0) {                                                           \
+      delete this;                                                                     \
+    } else {                                                                           \
+      this->~SlotZeroSelf();                                                           \
+    }                                                                                  \
+    return this;                                                                       \
+  }
+// Destroys an object through slot 0 of one of its interfaces, as a host does.
+#define STREVON_DELETE_THROUGH_SLOT0(object) ((object)->ScalarDeletingDestructor(1u))
+#else
+#define STREVON_THISCALL
+#define STREVON_INTERFACE_SLOT0(Interface) virtual ~Interface() = default;
+#define STREVON_IMPLEMENT_SLOT0
+#define STREVON_DELETE_THROUGH_SLOT0(object) (delete (object))
+#endif
+
 // ===========================================================================
 // 1. Load
 // ===========================================================================
 //
-// Fourteen entry points, exported by plain name (a host resolves them with
-// dlsym); nothing else is exported.
+// Fourteen entry points, exported by plain, undecorated name (a host
+// resolves them with dlsym or GetProcAddress); nothing else is exported.
 //
 // The four CreateIPCapture... functions are identical: each returns a new,
 // closed driver (null when memory is short), typed as the interface version
@@ -97,7 +141,9 @@ class IChannelSize;
 }  // namespace ipcapture
 }  // namespace quorvel
 
+#if defined(__GNUC__)
 #pragma GCC visibility push(default)
+#endif
 extern "C" {
 quorvel::ipcapture::IIPCaptureDriver* CreateIPCapture();
 quorvel::ipcapture::IIPCaptureDriverEx* CreateIPCaptureEx();
@@ -118,7 +164,9 @@ std::uint32_t StartCapabilityQuery(const char* address, std::uint32_t port, cons
 std::uint32_t TerminateCapabilityQuery();
 std::uint32_t UninitCapabilityQuery();
 }
+#if defined(__GNUC__)
 #pragma GCC visibility pop
+#endif
 
 // ===========================================================================
 // 2. Open
@@ -145,7 +193,7 @@ namespace ipcapture {
 // Close: see section 7.
 class IIPCaptureDriver {
  public:
-  virtual ~IIPCaptureDriver() = default;                                  // 0
+  STREVON_INTERFACE_SLOT0(IIPCaptureDriver)                               // 0
   virtual bool Open(IDebugInfoSink* sink, IFrameAllocator* allocator,
                     IDeviceSetup* setup) = 0;                             // 1
   virtual void Close() = 0;                                               // 2
@@ -176,7 +224,7 @@ class IIPCaptureDriverEx3 : public IIPCaptureDriverEx2 {
 
 class IDeviceParams {
  public:
-  virtual ~IDeviceParams() = default;                                     // 0
+  STREVON_INTERFACE_SLOT0(IDeviceParams)                                  // 0
   virtual void Reserved1() {}                                             // 1
   virtual const char* GetModel() = 0;                                     // 2: only logged
   virtual std::uint32_t GetChannelCount() = 0;                            // 3: at most 1024
@@ -187,7 +235,7 @@ class IDeviceParams {
 
 class IConnectionParams {
  public:
-  virtual ~IConnectionParams() = default;                                 // 0
+  STREVON_INTERFACE_SLOT0(IConnectionParams)                              // 0
   virtual const char* GetAddress() = 0;                                   // 1: host name or IPv4
   virtual std::uint16_t GetPort() = 0;                                    // 2
   virtual void Reserved3() {}                                             // 3
@@ -200,7 +248,7 @@ class IConnectionParams {
 
 class IDeviceSetup {
  public:
-  virtual ~IDeviceSetup() = default;                                      // 0
+  STREVON_INTERFACE_SLOT0(IDeviceSetup)                                   // 0
   virtual IDeviceParams* GetDeviceParams() = 0;                           // 1
   virtual IConnectionParams* GetConnectionParams() = 0;                   // 2
   virtual void Reserved3() {}                                             // 3
@@ -216,7 +264,7 @@ class IDeviceSetup {
 // the duration of the sink call: the host copies what it keeps.
 class CDebugInfoIf {
  public:
-  virtual ~CDebugInfoIf() = default;                                      // 0
+  STREVON_INTERFACE_SLOT0(CDebugInfoIf)                                   // 0
   virtual unsigned char GetLevel() const = 0;                             // 1: 1 error .. 4 debug
   virtual const char* GetText() const = 0;                                // 2
 };
@@ -228,7 +276,7 @@ class CDebugInfoIf {
 // returned it is not called again (a call under way is given up to 1 s).
 class IDebugInfoSink {
  public:
-  virtual ~IDebugInfoSink() = default;                                    // 0
+  STREVON_INTERFACE_SLOT0(IDebugInfoSink)                                 // 0
   virtual void OnDebugInfo(CDebugInfoIf* record) = 0;                     // 1
 };
 
@@ -257,7 +305,7 @@ namespace ipcapture {
 // restarted); detail 0 and an empty text.
 class IIPVideoCapture {
  public:
-  virtual ~IIPVideoCapture() = default;                                               // 0
+  STREVON_INTERFACE_SLOT0(IIPVideoCapture)                                            // 0
   virtual std::uint32_t GetChannelCount() = 0;                                        // 1
   virtual bool StartChannel(std::uint32_t channel, IFrameHandler* handler,
                             IChannelSetup* setup) = 0;                                // 2
@@ -283,14 +331,14 @@ class IIPVideoCaptureEx : public IIPVideoCapture {
 
 class IChannelSize {
  public:
-  virtual ~IChannelSize() = default;                                      // 0
+  STREVON_INTERFACE_SLOT0(IChannelSize)                                   // 0
   virtual std::uint16_t GetWidth() = 0;                                   // 1
   virtual std::uint16_t GetHeight() = 0;                                  // 2
 };
 
 class IChannelVideoSettings {
  public:
-  virtual ~IChannelVideoSettings() = default;                             // 0
+  STREVON_INTERFACE_SLOT0(IChannelVideoSettings)                          // 0
   virtual void Reserved1() {}                                             // 1
   virtual void Reserved2() {}                                             // 2
   virtual IChannelSize* GetSize() = 0;                                    // 3
@@ -298,7 +346,7 @@ class IChannelVideoSettings {
 
 class IChannelStreamSettings {
  public:
-  virtual ~IChannelStreamSettings() = default;                            // 0
+  STREVON_INTERFACE_SLOT0(IChannelStreamSettings)                         // 0
   virtual std::uint16_t GetFirstStreamValue() = 0;                        // 1
   virtual void Reserved2() {}                                             // 2
   virtual std::uint16_t GetSecondStreamValue() = 0;                       // 3
@@ -307,7 +355,7 @@ class IChannelStreamSettings {
 
 class IChannelSetup {
  public:
-  virtual ~IChannelSetup() = default;                                     // 0
+  STREVON_INTERFACE_SLOT0(IChannelSetup)                                  // 0
   virtual IChannelVideoSettings* GetVideoSettings() = 0;                  // 1
   virtual IChannelStreamSettings* GetStreamSettings() = 0;                // 2
 };
@@ -321,7 +369,7 @@ class IChannelSetup {
 // returned the allocator is not called again.
 class ICaptureFrame {
  public:
-  virtual ~ICaptureFrame() = default;                                     // 0
+  STREVON_INTERFACE_SLOT0(ICaptureFrame)                                  // 0
   virtual void Reserved1() {}                                             // 1
   virtual unsigned char* GetBuffer() = 0;                                 // 2: at least the allocated size
   virtual void Reserved3() {}                                             // 3
@@ -342,7 +390,7 @@ class ICaptureFrame {
 
 class IFrameAllocator {
  public:
-  virtual ~IFrameAllocator() = default;                                   // 0
+  STREVON_INTERFACE_SLOT0(IFrameAllocator)                                // 0
   virtual void Reserved1() {}                                             // 1
   // Null refuses the frame: the driver drops it and logs that.
   virtual ICaptureFrame* AllocateFrame(std::uint32_t fourcc, std::uint32_t dataSize,
@@ -361,7 +409,7 @@ class IFrameAllocator {
 // and I/O slots; it must not call Close or delete the driver.
 class IFrameHandler {
  public:
-  virtual ~IFrameHandler() = default;                                     // 0
+  STREVON_INTERFACE_SLOT0(IFrameHandler)                                  // 0
   // The frame stays the driver's: the host copies what it keeps before it
   // returns. False tells the driver the frame was not taken.
   virtual bool CaptureFrameCallback(ICaptureFrame* frame) = 0;            // 1
@@ -419,7 +467,7 @@ static_assert(sizeof(PtzCapabilityRecord) == 14 * sizeof(std::uint32_t),
 // kPtzInvalidArgument.
 class IIPPTZApi {
  public:
-  virtual ~IIPPTZApi() = default;                                                    // 0
+  STREVON_INTERFACE_SLOT0(IIPPTZApi)                                                 // 0
   virtual int Initialize() = 0;                                                      // 1
   virtual int Move(std::uint32_t direction, std::uint32_t speed) = 0;                // 2
   virtual int StopMotion() = 0;                                                      // 3
@@ -453,7 +501,7 @@ class IIPPTZApiEx : public IIPPTZApi {
 // one whose control cannot be opened. Any host thread.
 class IIPPTZDriver {
  public:
-  virtual ~IIPPTZDriver() = default;                                      // 0
+  STREVON_INTERFACE_SLOT0(IIPPTZDriver)                                   // 0
   virtual IIPPTZApi* GetPTZApi(std::uint32_t channel) = 0;                // 1
 };
 
@@ -468,7 +516,7 @@ class IIPPTZDriverEx : public IIPPTZDriver {
 // blocks; any host thread.
 class IIPParams {
  public:
-  virtual ~IIPParams() = default;                                         // 0
+  STREVON_INTERFACE_SLOT0(IIPParams)                                      // 0
   virtual std::uint32_t GetChannel() = 0;                                 // 1
   virtual unsigned char GetParamFlag1() = 0;                              // 2
   virtual unsigned char SetParamFlag1(unsigned char value) = 0;           // 3
@@ -492,7 +540,7 @@ namespace quorvel {
 // the output (the state argument is not sent).
 class ICaptureIOApi {
  public:
-  virtual ~ICaptureIOApi() = default;                                     // 0
+  STREVON_INTERFACE_SLOT0(ICaptureIOApi)                                  // 0
   virtual bool SetIOCallback(ICaptureIOCallback* callback) = 0;           // 1: null keeps the current one
   virtual bool StartIO() = 0;                                             // 2
   virtual bool StopIO() = 0;                                              // 3: always false
@@ -509,7 +557,7 @@ class ICaptureIOApi {
 // must not call Close or delete the driver.
 class ICaptureIOCallback {
  public:
-  virtual ~ICaptureIOCallback() = default;                                // 0
+  STREVON_INTERFACE_SLOT0(ICaptureIOCallback)                             // 0
   virtual void OnInputState(std::uint32_t inputId, std::uint32_t state) = 0;  // 1
 };
 
@@ -537,7 +585,7 @@ class ICapabilityFrameIntervalList;
 // must stay valid until the delete has returned.
 class IIPCapabilityQuery {
  public:
-  virtual ~IIPCapabilityQuery() = default;                                // 0
+  STREVON_INTERFACE_SLOT0(IIPCapabilityQuery)                             // 0
   virtual std::uint32_t Start(const char* address, std::uint16_t port, const char* userName,
                               const char* password, ICapabilityResultSink* sink) = 0;  // 1
   virtual void Terminate() = 0;                                           // 2
@@ -547,7 +595,7 @@ class IIPCapabilityQuery {
 // thread deleting the module). Inside it the host may delete the module.
 class ICapabilityQueryNotify {
  public:
-  virtual ~ICapabilityQueryNotify() = default;                            // 0
+  STREVON_INTERFACE_SLOT0(ICapabilityQueryNotify)                         // 0
   virtual void Reserved1() {}                                             // 1
   virtual void OnQueryCompleted() = 0;                                    // 2
   virtual void OnQueryFailed(int status, const char* message) = 0;        // 3
@@ -559,7 +607,7 @@ class ICapabilityQueryNotify {
 // host's and are used only within the fetch.
 class ICapabilityResultSink {
  public:
-  virtual ~ICapabilityResultSink() = default;                             // 0
+  STREVON_INTERFACE_SLOT0(ICapabilityResultSink)                          // 0
   virtual void SetCapability(std::uint32_t id, std::uint32_t value) = 0;  // 1
   virtual void SetDeviceName(const char* name) = 0;                       // 2
   virtual ICapabilityInfoItem* GetInfoItem(std::uint32_t index) = 0;      // 3: 1 to 4
@@ -572,14 +620,14 @@ class ICapabilityResultSink {
 
 class ICapabilityInfoItem {
  public:
-  virtual ~ICapabilityInfoItem() = default;                               // 0
+  STREVON_INTERFACE_SLOT0(ICapabilityInfoItem)                            // 0
   virtual void SetValue(const char* value) = 0;                           // 1
 };
 
 // One custom parameter, handed back to Open later (IDeviceSetup slot 4).
 class ICapabilityParameter {
  public:
-  virtual ~ICapabilityParameter() = default;                              // 0
+  STREVON_INTERFACE_SLOT0(ICapabilityParameter)                           // 0
   virtual void SetValue(const char* value) = 0;                           // 1
   virtual void Reserved2() {}                                             // 2
   virtual void Reserved3() {}                                             // 3
@@ -590,14 +638,14 @@ class ICapabilityParameter {
 
 class ICapabilityResolutionList {
  public:
-  virtual ~ICapabilityResolutionList() = default;                         // 0
+  STREVON_INTERFACE_SLOT0(ICapabilityResolutionList)                      // 0
   virtual void AddResolution(const char* text, std::uint32_t width, std::uint32_t height,
                              std::uint32_t frameIntervalMs) = 0;          // 1
 };
 
 class ICapabilityFrameIntervalList {
  public:
-  virtual ~ICapabilityFrameIntervalList() = default;                      // 0
+  STREVON_INTERFACE_SLOT0(ICapabilityFrameIntervalList)                   // 0
   virtual void SetDefaultInterval(std::uint32_t intervalMs) = 0;          // 1
   virtual void AddInterval(std::uint32_t intervalMs) = 0;                 // 2
 };

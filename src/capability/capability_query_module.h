@@ -42,7 +42,8 @@ using TSmartPtr = std::shared_ptr<T>;
 class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
  public:
   CCapabilityQueryModule(ipcapture::ICapabilityQueryNotify* notify, bool flag);
-  ~CCapabilityQueryModule() override;
+  virtual ~CCapabilityQueryModule();
+  STREVON_IMPLEMENT_SLOT0
 
   CCapabilityQueryModule(const CCapabilityQueryModule&) = delete;
   CCapabilityQueryModule& operator=(const CCapabilityQueryModule&) = delete;

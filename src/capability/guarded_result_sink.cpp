@@ -10,8 +10,9 @@ using ipcapture::ICapabilityParameter;
 using ipcapture::ICapabilityResolutionList;
 using ipcapture::ICapabilityResultSink;
 
-class CGuardedResultSink::InfoItem : public ICapabilityInfoItem {
+class CGuardedResultSink::InfoItem final : public ICapabilityInfoItem {
  public:
+  STREVON_IMPLEMENT_SLOT0
   InfoItem(ICapabilityInfoItem* host, CHostCallGate& gate) : m_host(host), m_gate(gate) {}
   void SetValue(const char* value) override {
     CHostCallGate::Call call(m_gate);
@@ -23,8 +24,9 @@ class CGuardedResultSink::InfoItem : public ICapabilityInfoItem {
   CHostCallGate& m_gate;
 };
 
-class CGuardedResultSink::Parameter : public ICapabilityParameter {
+class CGuardedResultSink::Parameter final : public ICapabilityParameter {
  public:
+  STREVON_IMPLEMENT_SLOT0
   Parameter(ICapabilityParameter* host, CHostCallGate& gate) : m_host(host), m_gate(gate) {}
   void SetValue(const char* value) override {
     CHostCallGate::Call call(m_gate);
@@ -48,8 +50,9 @@ class CGuardedResultSink::Parameter : public ICapabilityParameter {
   CHostCallGate& m_gate;
 };
 
-class CGuardedResultSink::ResolutionList : public ICapabilityResolutionList {
+class CGuardedResultSink::ResolutionList final : public ICapabilityResolutionList {
  public:
+  STREVON_IMPLEMENT_SLOT0
   ResolutionList(ICapabilityResolutionList* host, CHostCallGate& gate)
       : m_host(host), m_gate(gate) {}
   void AddResolution(const char* text, std::uint32_t width, std::uint32_t height,
@@ -63,8 +66,9 @@ class CGuardedResultSink::ResolutionList : public ICapabilityResolutionList {
   CHostCallGate& m_gate;
 };
 
-class CGuardedResultSink::FrameIntervalList : public ICapabilityFrameIntervalList {
+class CGuardedResultSink::FrameIntervalList final : public ICapabilityFrameIntervalList {
  public:
+  STREVON_IMPLEMENT_SLOT0
   FrameIntervalList(ICapabilityFrameIntervalList* host, CHostCallGate& gate)
       : m_host(host), m_gate(gate) {}
   void SetDefaultInterval(std::uint32_t intervalMs) override {

@@ -20,7 +20,8 @@ namespace quorvel {
 class CGuardedResultSink : public ipcapture::ICapabilityResultSink {
  public:
   CGuardedResultSink(ipcapture::ICapabilityResultSink* host, std::shared_ptr<CHostCallGate> gate);
-  ~CGuardedResultSink() override;
+  virtual ~CGuardedResultSink();
+  STREVON_IMPLEMENT_SLOT0
 
   CGuardedResultSink(const CGuardedResultSink&) = delete;
   CGuardedResultSink& operator=(const CGuardedResultSink&) = delete;

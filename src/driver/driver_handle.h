@@ -28,7 +28,8 @@ class CDriverHandle : public ipcapture::IIPCaptureDriverEx3 {
  public:
   // Null when there is no memory.
   static CDriverHandle* Create();
-  ~CDriverHandle() override;
+  virtual ~CDriverHandle();
+  STREVON_IMPLEMENT_SLOT0
 
   CDriverHandle(const CDriverHandle&) = delete;
   CDriverHandle& operator=(const CDriverHandle&) = delete;

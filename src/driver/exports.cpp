@@ -9,7 +9,13 @@
 #include "driver/driver_handle.h"
 #include "strevon.h"
 
+#if defined(_WIN32)
+// strevon.def names the exports; nothing else leaves the DLL.
+#include "driver/boundary_layout.h"
+#define STREVON_EXPORT extern "C"
+#else
 #define STREVON_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 using quorvel::CDriverHandle;
 using namespace quorvel::ipcapture;
@@ -35,17 +41,27 @@ STREVON_EXPORT IIPCaptureDriverEx* CreateIPCaptureEx() { return NewDriver(); }
 STREVON_EXPORT IIPCaptureDriverEx2* CreateIPCaptureEx2() { return NewDriver(); }
 STREVON_EXPORT IIPCaptureDriverEx3* CreateIPCaptureEx3() { return NewDriver(); }
 
-STREVON_EXPORT void DeleteIPCapture(IIPCaptureDriver* driver) { delete driver; }
-STREVON_EXPORT void DeleteIPCaptureEx(IIPCaptureDriverEx* driver) { delete driver; }
-STREVON_EXPORT void DeleteIPCaptureEx2(IIPCaptureDriverEx2* driver) { delete driver; }
-STREVON_EXPORT void DeleteIPCaptureEx3(IIPCaptureDriverEx3* driver) { delete driver; }
+STREVON_EXPORT void DeleteIPCapture(IIPCaptureDriver* driver) {
+  if (driver != nullptr) STREVON_DELETE_THROUGH_SLOT0(driver);
+}
+STREVON_EXPORT void DeleteIPCaptureEx(IIPCaptureDriverEx* driver) {
+  if (driver != nullptr) STREVON_DELETE_THROUGH_SLOT0(driver);
+}
+STREVON_EXPORT void DeleteIPCaptureEx2(IIPCaptureDriverEx2* driver) {
+  if (driver != nullptr) STREVON_DELETE_THROUGH_SLOT0(driver);
+}
+STREVON_EXPORT void DeleteIPCaptureEx3(IIPCaptureDriverEx3* driver) {
+  if (driver != nullptr) STREVON_DELETE_THROUGH_SLOT0(driver);
+}
 
 STREVON_EXPORT IIPCapabilityQuery* CreateCapabilityQueryModule(ICapabilityQueryNotify* notify,
                                                                std::uint32_t flag) {
   return quorvel::NewCapabilityQueryModule(notify, (flag & 0xFF) != 0);
 }
 
-STREVON_EXPORT void DeleteCapabilityQueryModule(IIPCapabilityQuery* module) { delete module; }
+STREVON_EXPORT void DeleteCapabilityQueryModule(IIPCapabilityQuery* module) {
+  if (module != nullptr) STREVON_DELETE_THROUGH_SLOT0(module);
+}
 
 STREVON_EXPORT std::uint32_t InitCapabilityQuery(ICapabilityQueryNotify* notify,
                                                  std::uint32_t flag) {
@@ -69,7 +85,7 @@ STREVON_EXPORT std::uint32_t TerminateCapabilityQuery() {
 
 STREVON_EXPORT std::uint32_t UninitCapabilityQuery() {
   if (g_queryModule != nullptr) {
-    delete g_queryModule;
+    STREVON_DELETE_THROUGH_SLOT0(g_queryModule);
     g_queryModule = nullptr;
   }
   return 1;

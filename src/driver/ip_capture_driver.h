@@ -36,6 +36,7 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx3,
  public:
   CIPCaptureDriver();
   ~CIPCaptureDriver() override;
+  STREVON_IMPLEMENT_SLOT0
 
   // IIPCaptureDriver...Ex3. Open here is the generic part: device setup,
   // log, custom parameters, I/O and PTZ objects, video capture object.

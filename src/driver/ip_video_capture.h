@@ -38,7 +38,8 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx {
  public:
   CIPVideoCapture(ICustomCreator* creator, std::uint32_t channelCount);
   // Stops and destroys every running channel.
-  ~CIPVideoCapture() override;
+  virtual ~CIPVideoCapture();
+  STREVON_IMPLEMENT_SLOT0
 
   CIPVideoCapture(const CIPVideoCapture&) = delete;
   CIPVideoCapture& operator=(const CIPVideoCapture&) = delete;

@@ -12,7 +12,8 @@ namespace quorvel {
 class CDebugInfo : public CDebugInfoIf {
  public:
   CDebugInfo(unsigned char level, const std::string& text) : m_level(level), m_text(text) {}
-  ~CDebugInfo() override = default;
+  virtual ~CDebugInfo() = default;
+  STREVON_IMPLEMENT_SLOT0
 
   unsigned char GetLevel() const override { return m_level; }
   const char* GetText() const override { return m_text.c_str(); }

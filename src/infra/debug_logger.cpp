@@ -40,8 +40,7 @@ bool ParseHostVersion(const std::string& text, CDebugLogger::HostVersion& versio
 
 CDebugLogger::HostVersion ReadHostVersion() {
   CDebugLogger::HostVersion version;
-  const std::string text =
-      platform::GetEnvironment(CDebugLogger::kHostVersionEnvironmentVariable);
+  const std::string text = platform::HostCoreVersion();
   return ParseHostVersion(text, version) ? version : kDefaultHostVersion;
 }
 

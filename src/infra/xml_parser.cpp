@@ -9,70 +9,20 @@ namespace quorvel {
 
 namespace {
 
-// Whitespace-only text is kept (a value written as blanks reads back as
-// blanks) and comments and processing instructions stay nodes, so "the first
-// child" means what it means in any DOM.
-constexpr unsigned int kParseOptions = pugi::parse_full | pugi::parse_ws_pcdata;
-
 constexpr const char* kUtf8Declaration = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n";
-
-// pugixml tolerates fragments; a document has exactly one root element.
-bool HasOneRootElement(const pugi::xml_document& document) {
-  int elements = 0;
-  for (const pugi::xml_node& child : document.children()) {
-    if (child.type() == pugi::node_element) ++elements;
-  }
-  return elements == 1;
-}
-
-// The value of the node's first child, which is what a match "holds". An
-// attribute's value counts as its one text child (none when it is empty).
-bool FirstChildValue(const pugi::xpath_node& match, std::string& value) {
-  if (match.attribute()) {
-    value = match.attribute().value();
-    return !value.empty();
-  }
-  const pugi::xml_node child = match.node().first_child();
-  if (!child) return false;
-  value = child.value();
-  return true;
-}
-
-// All matches in document order. Throws on an invalid path or a path that
-// is not a node set; callers catch.
-pugi::xpath_node_set SelectSorted(const pugi::xml_document& document, const std::string& path) {
-  const pugi::xpath_query query(path.c_str());
-  pugi::xpath_node_set matches = query.evaluate_node_set(document);
-  matches.sort();
-  return matches;
-}
-
-// The first match in document order, or an empty node.
-pugi::xpath_node SelectFirst(const pugi::xml_document& document, const std::string& path) {
-  const pugi::xpath_query query(path.c_str());
-  return query.evaluate_node(document);
-}
 
 }  // namespace
 
 CXMLParser::~CXMLParser() { Close(); }
 
-bool CXMLParser::Adopt(std::shared_ptr<pugi::xml_document> document,
-                       const pugi::xml_parse_result& result) {
-  if (!result || !HasOneRootElement(*document)) return false;
-  m_document = std::move(document);
-  return true;
+bool CXMLParser::LoadBytes(const char* data, std::size_t size) {
+  m_document = platform::XmlDocument::Parse(data, size);
+  return m_document != nullptr;
 }
 
-bool CXMLParser::LoadBytes(const char* data, std::size_t size) {
-  try {
-    auto document = std::make_shared<pugi::xml_document>();
-    const pugi::xml_parse_result result =
-        document->load_buffer(data, size, kParseOptions, pugi::encoding_auto);
-    return Adopt(std::move(document), result);
-  } catch (...) {
-    return false;
-  }
+bool CXMLParser::Select(const std::string& path, bool firstOnly,
+                        std::vector<platform::XmlNode>& matches) const {
+  return m_document && m_document->Select(path, firstOnly, matches);
 }
 
 bool CXMLParser::LoadXML(const std::string& text, const std::string& /*namespaces*/) {
@@ -102,10 +52,8 @@ bool CXMLParser::LoadFile() {
     // left to the load below, which then fails.
     if (platform::ProbeFile(path) == platform::FileProbe::kMissing) return false;
     if (m_document) return false;
-    auto document = std::make_shared<pugi::xml_document>();
-    const pugi::xml_parse_result result =
-        document->load_file(path.c_str(), kParseOptions, pugi::encoding_auto);
-    if (!Adopt(std::move(document), result)) return false;
+    m_document = platform::XmlDocument::ParseFile(path);
+    if (!m_document) return false;
     m_loadedPath = path;
     return true;
   } catch (...) {
@@ -121,9 +69,9 @@ void CXMLParser::Close() {
 
 bool CXMLParser::NodeExists(const std::string& path) const {
   CLockGuard guard(m_lock);
-  if (!m_document) return false;
   try {
-    return static_cast<bool>(SelectFirst(*m_document, path));
+    std::vector<platform::XmlNode> matches;
+    return Select(path, true, matches) && !matches.empty();
   } catch (...) {
     return false;
   }
@@ -131,12 +79,12 @@ bool CXMLParser::NodeExists(const std::string& path) const {
 
 std::string CXMLParser::GetText(const std::string& path) const {
   CLockGuard guard(m_lock);
-  if (!m_document) return std::string();
   try {
-    const pugi::xpath_node match = SelectFirst(*m_document, path);
-    std::string value;
-    if (!match || !FirstChildValue(match, value)) return std::string();
-    return value;
+    std::vector<platform::XmlNode> matches;
+    if (!Select(path, true, matches) || matches.empty() || !matches[0].hasFirstChild) {
+      return std::string();
+    }
+    return matches[0].firstChildValue;
   } catch (...) {
     return std::string();
   }
@@ -144,12 +92,12 @@ std::string CXMLParser::GetText(const std::string& path) const {
 
 std::vector<std::string> CXMLParser::GetTexts(const std::string& path) const {
   CLockGuard guard(m_lock);
-  if (!m_document) return {};
   try {
+    std::vector<platform::XmlNode> matches;
+    if (!Select(path, false, matches)) return {};
     std::vector<std::string> texts;
-    for (const pugi::xpath_node& match : SelectSorted(*m_document, path)) {
-      std::string value;
-      if (FirstChildValue(match, value)) texts.push_back(std::move(value));
+    for (platform::XmlNode& match : matches) {
+      if (match.hasFirstChild) texts.push_back(std::move(match.firstChildValue));
     }
     return texts;
   } catch (...) {
@@ -159,13 +107,13 @@ std::vector<std::string> CXMLParser::GetTexts(const std::string& path) const {
 
 std::vector<XMLElementRef> CXMLParser::SelectElements(const std::string& path) const {
   CLockGuard guard(m_lock);
-  if (!m_document) return {};
   try {
+    std::vector<platform::XmlNode> matches;
+    if (!Select(path, false, matches)) return {};
     std::vector<XMLElementRef> elements;
-    for (const pugi::xpath_node& match : SelectSorted(*m_document, path)) {
-      const pugi::xml_node node = match.node();
-      if (node.type() != pugi::node_element) continue;
-      elements.push_back(XMLElementRef{node.name(), node, m_document});
+    for (platform::XmlNode& match : matches) {
+      if (!match.isElement || !match.ref) continue;
+      elements.push_back(XMLElementRef{std::move(match.name), std::move(match.ref)});
     }
     return elements;
   } catch (...) {
@@ -175,20 +123,16 @@ std::vector<XMLElementRef> CXMLParser::SelectElements(const std::string& path) c
 
 std::string CXMLParser::GetAttribute(const XMLElementRef& element, const std::string& name) const {
   CLockGuard guard(m_lock);
-  if (!m_document || !element.document) return std::string();
-  try {
-    return element.node.attribute(name.c_str()).value();
-  } catch (...) {
-    return std::string();
-  }
+  if (!m_document || !element.node) return std::string();
+  return platform::AttributeOf(*element.node, name);
 }
 
 std::string CXMLParser::GetAttribute(const std::string& name, const std::string& path) const {
   CLockGuard guard(m_lock);
-  if (!m_document) return std::string();
   try {
-    const pugi::xpath_node match = SelectFirst(*m_document, path);
-    return match.node().attribute(name.c_str()).value();
+    std::vector<platform::XmlNode> matches;
+    if (!Select(path, true, matches) || matches.empty() || !matches[0].ref) return std::string();
+    return platform::AttributeOf(*matches[0].ref, name);
   } catch (...) {
     return std::string();
   }

@@ -13,13 +13,12 @@
 // several threads, although the driver keeps each parser on one thread.
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "infra/platform/xml_document.h"
 #include "infra/recursive_lock.h"
 
 namespace quorvel {
@@ -28,8 +27,7 @@ namespace quorvel {
 // it came from, so the element stays readable after its parser closed.
 struct XMLElementRef {
   std::string name;  // node name as written, prefix included
-  pugi::xml_node node;
-  std::shared_ptr<const pugi::xml_document> document;
+  std::shared_ptr<const platform::XmlNodeRef> node;
 };
 
 class CXMLParser {
@@ -69,14 +67,15 @@ class CXMLParser {
   std::string GetAttribute(const std::string& name, const std::string& path) const;
 
  private:
-  // Both REQUIRE m_lock held and no document loaded.
+  // No document may be loaded yet.
   bool LoadBytes(const char* data, std::size_t size) REQUIRES(m_lock);
-  bool Adopt(std::shared_ptr<pugi::xml_document> document, const pugi::xml_parse_result& result)
+  // False for a failed selection (invalid path).
+  bool Select(const std::string& path, bool firstOnly, std::vector<platform::XmlNode>& matches) const
       REQUIRES(m_lock);
 
   mutable CRecursiveLock m_lock;
   // Null while nothing is loaded.
-  std::shared_ptr<const pugi::xml_document> m_document GUARDED_BY(m_lock);
+  std::shared_ptr<const platform::XmlDocument> m_document GUARDED_BY(m_lock);
   std::string m_loadedPath GUARDED_BY(m_lock);  // the file LoadFile loaded, else empty
 };
 

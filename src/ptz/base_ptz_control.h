@@ -36,7 +36,8 @@ class CBasePTZControl : public IIPPTZApiEx, public IIPParams {
  public:
   CBasePTZControl(IDriver* driver, std::uint32_t channel);
   // Releases the command channel.
-  ~CBasePTZControl() override;
+  virtual ~CBasePTZControl();
+  STREVON_IMPLEMENT_SLOT0
 
   CBasePTZControl(const CBasePTZControl&) = delete;
   CBasePTZControl& operator=(const CBasePTZControl&) = delete;

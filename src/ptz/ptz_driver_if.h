@@ -11,7 +11,8 @@ namespace quorvel {
 
 class CIPPTZDriverIf : public IIPPTZDriverEx {
  public:
-  ~CIPPTZDriverIf() override = default;
+  virtual ~CIPPTZDriverIf() = default;
+  STREVON_IMPLEMENT_SLOT0
 
   IIPPTZApi* GetPTZApi(std::uint32_t channel) override { return GetPTZApiEx(channel); }
 };

@@ -58,7 +58,8 @@ class CGatewayIO : public ICaptureIOApi {
   CGatewayIO(IDriver* driver, CEventReceiver* eventReceiver, CGWClient* client,
              std::weak_ptr<void> driverKeepAlive = std::weak_ptr<void>());
   // Ends the host's use as StopIO does, whether or not the host called it.
-  ~CGatewayIO() override;
+  virtual ~CGatewayIO();
+  STREVON_IMPLEMENT_SLOT0
 
   CGatewayIO(const CGatewayIO&) = delete;
   CGatewayIO& operator=(const CGatewayIO&) = delete;

@@ -20,9 +20,12 @@ namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::SetEnvironment;
 using test_support::TempHome;
+using test_support::UnsetEnvironment;
 
-struct RecordingSink : IDebugInfoSink {
+struct RecordingSink final : IDebugInfoSink {
+  STREVON_IMPLEMENT_SLOT0
   void OnDebugInfo(CDebugInfoIf* record) override {
     std::lock_guard<std::mutex> guard(mutex);
     levels.push_back(record->GetLevel());
@@ -45,8 +48,8 @@ DEVICE_INFO Device() {
 // Settings and host version (null: unset) for one Open, before any thread starts.
 bool OpenLogger(CDebugLogger& logger, const TempHome& home, const char* hostVersion,
                 const std::string& logLevel, bool fileEnabled, IDebugInfoSink* sink) {
-  hostVersion ? setenv(CDebugLogger::kHostVersionEnvironmentVariable, hostVersion, 1)
-              : unsetenv(CDebugLogger::kHostVersionEnvironmentVariable);
+  hostVersion ? SetEnvironment(CDebugLogger::kHostVersionEnvironmentVariable, hostVersion)
+              : UnsetEnvironment(CDebugLogger::kHostVersionEnvironmentVariable);
   home.Write("<?xml version=\"1.0\"?>\n<Configuration><Common><LogLevel>" + logLevel +
              "</LogLevel><DebugEnabled>" + (fileEnabled ? "yes" : "no") +
              "</DebugEnabled></Common></Configuration>\n");
@@ -152,7 +155,12 @@ TEST(DebugLoggerTest, RotatesAtExactlyTwoMebibytesUnlessThisSecondsOldFileExists
       char stamp[32];
       const time_t when = time(nullptr) + s;
       tm local{};
-      strftime(stamp, sizeof stamp, "Strevon.log_%Y%m%d_%H%M%S.old", localtime_r(&when, &local));
+#if defined(_WIN32)
+      localtime_s(&local, &when);
+#else
+      localtime_r(&when, &local);
+#endif
+      strftime(stamp, sizeof stamp, "Strevon.log_%Y%m%d_%H%M%S.old", &local);
       home.Write("kept", stamp);
     }
     home.Write(std::string(static_cast<std::size_t>(c.size), 'p'), "Strevon.log");

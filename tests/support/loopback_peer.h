@@ -2,12 +2,17 @@
 // client cannot hang a test.
 #pragma once
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <utility>
 #include <cerrno>
@@ -21,6 +26,47 @@
 
 namespace quorvel {
 namespace test_support {
+
+// The few socket calls that differ between Winsock and POSIX.
+namespace sockets {
+#if defined(_WIN32)
+constexpr int kNoSignal = 0;
+inline int Open() {
+  WSADATA data;
+  static const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  return started ? static_cast<int>(socket(AF_INET, SOCK_STREAM, 0)) : -1;
+}
+inline int Accept(int fd) { return static_cast<int>(accept(static_cast<SOCKET>(fd), nullptr, nullptr)); }
+inline void Close(int fd) { closesocket(static_cast<SOCKET>(fd)); }
+inline bool WaitReadable(int fd, int ms) {
+  WSAPOLLFD entry{static_cast<SOCKET>(fd), POLLRDNORM, 0};
+  return WSAPoll(&entry, 1, ms) > 0;
+}
+inline void SetReceiveTimeout(int fd, int ms) {
+  const DWORD timeout = ms == 0 ? 1 : static_cast<DWORD>(ms);  // 0 would block
+  setsockopt(static_cast<SOCKET>(fd), SOL_SOCKET, SO_RCVTIMEO,
+             reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+}
+inline bool TimedOut() {
+  const int error = WSAGetLastError();
+  return error == WSAETIMEDOUT || error == WSAEWOULDBLOCK;
+}
+#else
+constexpr int kNoSignal = MSG_NOSIGNAL;
+inline int Open() { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+inline int Accept(int fd) { return accept4(fd, nullptr, nullptr, SOCK_CLOEXEC); }
+inline void Close(int fd) { close(fd); }
+inline bool WaitReadable(int fd, int ms) {
+  pollfd entry{fd, POLLIN, 0};
+  return poll(&entry, 1, ms) > 0;
+}
+inline void SetReceiveTimeout(int fd, int ms) {
+  const timeval timeout{ms / 1000, (ms % 1000) * 1000 + (ms == 0 ? 1 : 0)};  // 0 would block
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+}
+inline bool TimedOut() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+#endif
+}  // namespace sockets
 
 inline std::vector<char> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
@@ -75,7 +121,8 @@ class LoopbackPeer {
 
   bool Write(const std::vector<char>& bytes) {
     for (std::size_t done = 0; done < bytes.size();) {
-      const ssize_t n = send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      const auto n = send(m_fd, bytes.data() + done, static_cast<int>(bytes.size() - done),
+                          sockets::kNoSignal);
       if (n <= 0) return false;
       done += static_cast<std::size_t>(n);
     }
@@ -85,11 +132,13 @@ class LoopbackPeer {
   bool ReadRequest(std::string& text, int timeoutMs) {
     unsigned char length[wire::kLengthSize];
     SetReceiveTimeout(timeoutMs);
-    if (recv(m_fd, length, sizeof length, MSG_WAITALL) != static_cast<ssize_t>(sizeof length)) {
+    if (recv(m_fd, reinterpret_cast<char*>(length), sizeof length, MSG_WAITALL) !=
+        static_cast<int>(sizeof length)) {
       return false;
     }
     text.assign(wire::GetUint32Le(length), '\0');
-    return recv(m_fd, &text[0], text.size(), MSG_WAITALL) == static_cast<ssize_t>(text.size());
+    return recv(m_fd, &text[0], static_cast<int>(text.size()), MSG_WAITALL) ==
+           static_cast<int>(text.size());
   }
 
   // True when the client closed or reset its side in time; data before that is dropped.
@@ -97,8 +146,8 @@ class LoopbackPeer {
     char buffer[256];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (SetReceiveTimeout(50); std::chrono::steady_clock::now() < deadline;) {
-      const ssize_t n = recv(m_fd, buffer, sizeof(buffer), 0);
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return true;
+      const auto n = recv(m_fd, buffer, sizeof(buffer), 0);
+      if (n == 0 || (n < 0 && !sockets::TimedOut())) return true;
     }
     return false;
   }
@@ -106,27 +155,27 @@ class LoopbackPeer {
   // The peer vanishes with an RST instead of a FIN.
   void Reset() {
     linger abortive{1, 0};
-    if (m_fd >= 0) setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
+    if (m_fd >= 0) {
+      setsockopt(m_fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+                 sizeof(abortive));
+    }
     Close();
   }
 
   void Close() {
-    if (m_fd >= 0) close(m_fd);
+    if (m_fd >= 0) sockets::Close(m_fd);
     m_fd = -1;
   }
 
  private:
-  void SetReceiveTimeout(int ms) {
-    const timeval timeout{ms / 1000, (ms % 1000) * 1000 + (ms == 0 ? 1 : 0)};  // 0 would block
-    setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-  }
+  void SetReceiveTimeout(int ms) { sockets::SetReceiveTimeout(m_fd, ms); }
 
   int m_fd;
 };
 
 class LoopbackListener {
  public:
-  LoopbackListener() : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  LoopbackListener() : m_fd(sockets::Open()) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -137,16 +186,15 @@ class LoopbackListener {
       m_port = ntohs(address.sin_port);
     }
   }
-  ~LoopbackListener() { if (m_fd >= 0) close(m_fd); }
+  ~LoopbackListener() { if (m_fd >= 0) sockets::Close(m_fd); }
   LoopbackListener(const LoopbackListener&) = delete;
   LoopbackListener& operator=(const LoopbackListener&) = delete;
 
   std::uint16_t Port() const { return m_port; }
 
   LoopbackPeer Accept(int timeoutMs) {
-    pollfd entry{m_fd, POLLIN, 0};
-    if (m_fd < 0 || poll(&entry, 1, timeoutMs) <= 0) return LoopbackPeer();
-    return LoopbackPeer(accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
+    if (m_fd < 0 || !sockets::WaitReadable(m_fd, timeoutMs)) return LoopbackPeer();
+    return LoopbackPeer(sockets::Accept(m_fd));
   }
 
  private:

@@ -5,6 +5,13 @@
 // hanging it.
 #pragma once
 
+#include <chrono>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,14 +19,138 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <string>
-#include <vector>
-
 extern char** environ;
+#endif
 
 namespace quorvel {
 namespace test_support {
+
+#if defined(_WIN32)
+// The same child on Windows: CreateProcess with inherited pipe ends; the
+// program is found as the command line's first word (".exe" may be left
+// out); it is terminated when the object goes.
+class ChildProcess {
+ public:
+  ChildProcess(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr, inWrite = nullptr;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&inRead, &inWrite, &inherit, 0)) {
+      return;
+    }
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    std::string commandLine;
+    for (const std::string& a : args) commandLine += (commandLine.empty() ? "\"" : " \"") + a + "\"";
+    std::string block;  // the test's environment with env in front
+    for (const std::string& e : env) block += e + '\0';
+    if (char* strings = GetEnvironmentStringsA()) {
+      for (const char* e = strings; *e != '\0'; e += std::string(e).size() + 1) block += std::string(e) + '\0';
+      FreeEnvironmentStringsA(strings);
+    }
+    block += '\0';
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = outWrite;
+    PROCESS_INFORMATION info{};
+    if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, &block[0], nullptr,
+                       &startup, &info)) {
+      CloseHandle(info.hThread);
+      m_process = info.hProcess;
+    }
+    CloseHandle(outWrite);
+    CloseHandle(inRead);
+    m_out = outRead;
+    m_in = inWrite;
+  }
+  ~ChildProcess() {
+    if (Started() && !m_exited) {
+      TerminateProcess(m_process, 1);
+      WaitForSingleObject(m_process, 5000);
+    }
+    if (m_process != nullptr) CloseHandle(m_process);
+    if (m_out != nullptr) CloseHandle(m_out);
+    CloseInput();
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return m_process != nullptr; }
+  bool Write(const std::string& text) {
+    DWORD written = 0;
+    return m_in != nullptr && WriteFile(m_in, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+  }
+  void CloseInput() {
+    if (m_in != nullptr) CloseHandle(m_in);
+    m_in = nullptr;
+  }
+  void Signal(int) {
+    if (Started() && !m_exited) TerminateProcess(m_process, 1);
+  }
+  const std::string& Output() const { return m_output; }
+
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (m_output.find(text) == std::string::npos && ReadSome(deadline)) {
+    }
+    return m_output.find(text) != std::string::npos;
+  }
+
+  int Wait(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (ReadSome(deadline)) {
+    }
+    if (!Started()) return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (WaitForSingleObject(m_process, left.count() > 0 ? static_cast<DWORD>(left.count()) : 0) !=
+        WAIT_OBJECT_0) {
+      m_timedOut = true;
+      TerminateProcess(m_process, 1);
+      WaitForSingleObject(m_process, 5000);
+      m_exited = true;
+      return -1;
+    }
+    m_exited = true;
+    DWORD code = 0;
+    return GetExitCodeProcess(m_process, &code) ? static_cast<int>(code) : -1;
+  }
+  bool TimedOut() const { return m_timedOut; }
+
+ private:
+  // False at the end of the output or at the deadline.
+  bool ReadSome(std::chrono::steady_clock::time_point deadline) {
+    while (m_out != nullptr && std::chrono::steady_clock::now() < deadline) {
+      DWORD available = 0;
+      if (!PeekNamedPipe(m_out, nullptr, 0, nullptr, &available, nullptr)) break;  // writer gone
+      if (available == 0) {
+        Sleep(5);
+        continue;
+      }
+      char buffer[4096];
+      DWORD n = 0;
+      if (!ReadFile(m_out, buffer, sizeof buffer, &n, nullptr) || n == 0) break;
+      m_output.append(buffer, n);
+      return true;
+    }
+    if (m_out != nullptr && std::chrono::steady_clock::now() < deadline) {
+      CloseHandle(m_out);
+      m_out = nullptr;
+    }
+    return false;
+  }
+
+  HANDLE m_process = nullptr;
+  HANDLE m_out = nullptr;
+  HANDLE m_in = nullptr;
+  bool m_exited = false;
+  bool m_timedOut = false;
+  std::string m_output;
+};
+#else
 
 class ChildProcess {
  public:
@@ -132,6 +263,8 @@ class ChildProcess {
   bool m_timedOut = false;
   std::string m_output;
 };
+
+#endif
 
 struct ProcessResult {
   int exitCode = -1;  // -1: killed at the deadline or did not start

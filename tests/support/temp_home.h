@@ -8,27 +8,61 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace quorvel {
 namespace test_support {
 
+inline void SetEnvironment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+inline void UnsetEnvironment(const char* name) {
+#if defined(_WIN32)
+  _putenv_s(name, "");  // an empty value removes the variable
+#else
+  unsetenv(name);
+#endif
+}
+
+// A fresh directory under the system's temporary directory; "" on failure.
+inline std::string MakeTempDirectory() {
+#if defined(_WIN32)
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("strevon_test_" + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(path, error)) return path.string();
+  }
+  return std::string();
+#else
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "strevon_test_XXXXXX").string();
+  return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+#endif
+}
+
 class TempHome {
  public:
   TempHome() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "strevon_test_XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) m_path = pattern + "/";
+    const std::string directory = MakeTempDirectory();
+    if (!directory.empty()) m_path = directory + "/";
     const char* previous = getenv("STREVON_HOME");
     m_hadPrevious = previous != nullptr;
     if (m_hadPrevious) m_previous = previous;
-    setenv("STREVON_HOME", m_path.c_str(), 1);
+    SetEnvironment("STREVON_HOME", m_path);
   }
   ~TempHome() {
     if (m_hadPrevious) {
-      setenv("STREVON_HOME", m_previous.c_str(), 1);
+      SetEnvironment("STREVON_HOME", m_previous);
     } else {
-      unsetenv("STREVON_HOME");
+      UnsetEnvironment("STREVON_HOME");
     }
     std::error_code ignored;
     if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);

@@ -1,7 +1,12 @@
 // NamedMutex: a lock shared by every thread of every process that uses the
 // same name, behind CMutex.
 //
-// It is an exclusive flock on a lock file of that name in the driver's home
+// On Windows it is the kernel mutex of that name (CreateMutexA); Path() is
+// the name. A holder that died leaves it abandoned, and the next Lock takes
+// it. A kernel mutex belongs to the thread that locked it, and that thread
+// may lock it again: the log never does.
+//
+// Elsewhere it is an exclusive flock on a lock file of that name in the driver's home
 // directory. Every Lock opens a descriptor of its own, so two threads of one
 // process exclude each other exactly like two processes do. The lock is
 // polled (non-blocking attempts every 2 ms) until the time-out. A process
@@ -30,7 +35,11 @@ class NamedMutex {
   NamedMutex(const NamedMutex&) = delete;
   NamedMutex& operator=(const NamedMutex&) = delete;
 
+#if defined(_WIN32)
+  bool IsValid() const { return m_handle != nullptr; }
+#else
   bool IsValid() const { return !m_path.empty(); }
+#endif
   const std::string& Path() const { return m_path; }
 
   // True when acquired within timeoutMs.
@@ -38,8 +47,12 @@ class NamedMutex {
   void Unlock();
 
  private:
-  const std::string m_path;       // constant after construction
+  const std::string m_path;  // constant after construction
+#if defined(_WIN32)
+  void* const m_handle;  // the mutex HANDLE, null when invalid; constant after construction
+#else
   std::atomic<int> m_heldFd{-1};  // descriptor of the current holder
+#endif
 };
 
 }  // namespace platform

@@ -50,7 +50,11 @@ class OsThread {
   struct ControlBlock;
 
   std::shared_ptr<ControlBlock> m_control;  // constant after Start
-  std::thread m_thread;                     // owner thread only
+#if defined(_WIN32)
+  void* m_thread = nullptr;  // owner thread only: the thread's HANDLE until joined
+#else
+  std::thread m_thread;  // owner thread only
+#endif
 };
 
 }  // namespace platform

@@ -32,6 +32,8 @@ std::string DriverHomeDirectory() {
   }
 }
 
+std::string HostCoreVersion() { return GetEnvironment(kHostVersionEnvironmentVariable); }
+
 std::string GetEnvironment(const char* name) {
   if (name == nullptr) return std::string();
   const char* value = std::getenv(name);

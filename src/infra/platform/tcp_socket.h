@@ -42,6 +42,11 @@ enum class ReadyState {
   kFailed,
 };
 
+// Makes the socket calls usable in this process: Winsock 2.2 is started
+// once per process and never cleaned up (a host may still hold sockets of
+// its own); nothing to do elsewhere. False when sockets are unavailable.
+bool InitializeSockets();
+
 // A new IPv4 stream socket, or kInvalidSocket.
 SocketHandle OpenTcpSocket();
 

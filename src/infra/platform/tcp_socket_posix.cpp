@@ -54,6 +54,8 @@ SocketError ClassifySocketError(int osError) {
   }
 }
 
+bool InitializeSockets() { return true; }
+
 SocketHandle OpenTcpSocket() {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);

@@ -5,7 +5,8 @@
 // signalled until one Wait consumes it. Manual reset: Set releases every
 // waiter and the event stays signalled until Reset.
 //
-// Each event keeps its own state; a wait on two events registers one shared
+// On Windows this is a kernel event and WaitForEither is
+// WaitForMultipleObjects. Elsewhere each event keeps its own state; a wait on two events registers one shared
 // waiter record with both, and whichever Set reaches the record first wins
 // it, so a signal is never lost and an auto-reset signal is never consumed
 // by a waiter that already returned for the other event.
@@ -41,6 +42,11 @@ class WaitableEvent {
   static int WaitForEither(WaitableEvent& first, WaitableEvent& second, std::uint32_t timeoutMs);
 
  private:
+#if defined(_WIN32)
+  // The kernel event (a HANDLE); null when it could not be created, and
+  // then every wait times out. Constant after construction.
+  void* const m_handle;
+#else
   struct Waiter;
   struct Registration {
     std::shared_ptr<Waiter> waiter;
@@ -56,6 +62,7 @@ class WaitableEvent {
   std::mutex m_mutex;
   bool m_signalled = false;                // guarded by m_mutex
   std::vector<Registration> m_waiters;     // guarded by m_mutex, oldest first
+#endif
 };
 
 }  // namespace platform
