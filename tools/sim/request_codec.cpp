@@ -28,6 +28,30 @@ void AppendUint32(Bytes& out, std::uint32_t value) {
   out.insert(out.end(), buf, buf + sizeof(buf));
 }
 
+// The wire layout of a server message up to its body, written once; the
+// callers size the buffer with PrefixSize.
+std::size_t PrefixSize(bool with_marker) {
+  return (with_marker ? quorvel::wire::kStartMarkerSize : 0) + quorvel::wire::kLengthSize;
+}
+
+unsigned char* PutPrefix(unsigned char* p, std::uint32_t length, bool with_marker) {
+  if (with_marker) {
+    std::memcpy(p, quorvel::wire::kStartMarker, quorvel::wire::kStartMarkerSize);
+    p += quorvel::wire::kStartMarkerSize;
+  }
+  quorvel::wire::PutUint32Le(p, length);
+  return p + quorvel::wire::kLengthSize;
+}
+
+unsigned char* PutHead(unsigned char* p, const std::string& header_text, std::uint32_t body_length,
+                       bool with_marker) {
+  p = PutPrefix(p, static_cast<std::uint32_t>(header_text.size()), with_marker);
+  if (!header_text.empty()) std::memcpy(p, header_text.data(), header_text.size());
+  p += header_text.size();
+  quorvel::wire::PutUint32Le(p, body_length);
+  return p + quorvel::wire::kLengthSize;
+}
+
 }  // namespace
 
 std::string PercentDecode(const std::string& text, bool* ok) {
@@ -115,22 +139,25 @@ std::string BuildHeaderText(const HeaderList& headers) {
   return text;
 }
 
+Bytes EncodeLengthPrefix(std::uint32_t length, bool with_marker) {
+  Bytes out(PrefixSize(with_marker));
+  PutPrefix(out.data(), length, with_marker);
+  return out;
+}
+
+Bytes EncodeMessageHead(const std::string& header_text, std::uint32_t body_length, bool with_marker) {
+  Bytes out(PrefixSize(with_marker) + header_text.size() + quorvel::wire::kLengthSize);
+  PutHead(out.data(), header_text, body_length, with_marker);
+  return out;
+}
+
 Bytes EncodeServerMessage(const HeaderList& headers, const Bytes& body, bool with_marker) {
   // Sized once and filled with memcpy: one allocation per message, and no
   // range insert into a reserved vector (which GCC 12 at -O3 misreads as an
   // overflow under -Werror=stringop-overflow).
   const std::string header_text = BuildHeaderText(headers);
-  const std::size_t marker = with_marker ? quorvel::wire::kStartMarkerSize : 0;
-  Bytes out(marker + 2 * quorvel::wire::kLengthSize + header_text.size() + body.size());
-  unsigned char* p = out.data();
-  if (marker != 0) std::memcpy(p, quorvel::wire::kStartMarker, marker);
-  p += marker;
-  quorvel::wire::PutUint32Le(p, static_cast<std::uint32_t>(header_text.size()));
-  p += quorvel::wire::kLengthSize;
-  if (!header_text.empty()) std::memcpy(p, header_text.data(), header_text.size());
-  p += header_text.size();
-  quorvel::wire::PutUint32Le(p, static_cast<std::uint32_t>(body.size()));
-  p += quorvel::wire::kLengthSize;
+  Bytes out(PrefixSize(with_marker) + header_text.size() + quorvel::wire::kLengthSize + body.size());
+  unsigned char* p = PutHead(out.data(), header_text, static_cast<std::uint32_t>(body.size()), with_marker);
   if (!body.empty()) std::memcpy(p, body.data(), body.size());
   return out;
 }

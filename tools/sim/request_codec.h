@@ -42,6 +42,15 @@ Bytes EncodeRequestFrame(const std::string& text);
 // Header text: "Key: Value\r\n" per header, then an empty line.
 std::string BuildHeaderText(const HeaderList& headers);
 
+// The start of every server message: [marker] u32 length. Alone it is a
+// message cut after its header length.
+Bytes EncodeLengthPrefix(std::uint32_t length, bool with_marker);
+
+// A server message up to its body: [marker] u32 H, header_text, u32
+// body_length. The body length is stated, not checked, so that a fault can
+// announce a body it never sends.
+Bytes EncodeMessageHead(const std::string& header_text, std::uint32_t body_length, bool with_marker);
+
 // One server message: [marker] u32 H, header text, u32 B, body.
 Bytes EncodeServerMessage(const HeaderList& headers, const Bytes& body, bool with_marker);
 Bytes EncodeServerMessage(const HeaderList& headers, const std::string& body, bool with_marker);

@@ -5,21 +5,12 @@
 #include <sstream>
 #include <vector>
 
+#include "sim_text.h"
+
 namespace strevon {
 namespace sim {
 
 namespace {
-
-bool ToNumber(const std::string& text, std::uint64_t* out) {
-  if (text.empty() || text.size() > 19) return false;
-  std::uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  *out = v;
-  return true;
-}
 
 bool ToBool(const std::string& text, bool* out) {
   if (text == "on" || text == "On" || text == "1" || text == "true") {
@@ -81,7 +72,7 @@ CommandResult RunCommand(GatewaySimulator& sim, const std::string& line) {
   std::uint64_t n = 0;
   std::uint64_t conn = 0;
   // Optional trailing connection id at position i.
-  auto conn_at = [&](std::size_t i) { return w.size() <= i || ToNumber(w[i], &conn); };
+  auto conn_at = [&](std::size_t i) { return w.size() <= i || ParseUint64(w[i], &conn); };
   auto count = [](std::size_t k) { return "delivered to " + std::to_string(k); };
 
   if (cmd == "quit" || cmd == "exit") return {"ok bye", true};
@@ -96,7 +87,7 @@ CommandResult RunCommand(GatewaySimulator& sim, const std::string& line) {
   if (cmd == "reset-mid-body" && conn_at(1)) return Ok(count(sim.ResetMidBody(conn)));
   if (cmd == "body-too-long" && conn_at(1)) return Ok(count(sim.SendBodyTooLong(conn)));
   if (cmd == "ping" && conn_at(1)) return Ok(count(sim.SendPing(conn)));
-  if (w.size() >= 2 && ToNumber(w[1], &n) && conn_at(2)) {
+  if (w.size() >= 2 && ParseUint64(w[1], &n) && conn_at(2)) {
     if (cmd == "reset-after-frames") return Ok(count(sim.ResetAfterFrames(n, conn)));
     if (cmd == "reset-after-ms") return Ok(count(sim.ResetAfter(std::chrono::milliseconds(n), conn)));
     if (cmd == "garbage") return Ok(count(sim.SendGarbage(n, conn)));
@@ -108,7 +99,7 @@ CommandResult RunCommand(GatewaySimulator& sim, const std::string& line) {
       return Ok(count(sim.SendUnsolicited(static_cast<std::uint32_t>(n), conn)));
     }
   }
-  if (w.size() == 2 && ToNumber(w[1], &n)) {
+  if (w.size() == 2 && ParseUint64(w[1], &n)) {
     if (cmd == "ping-every") {
       sim.SetPingInterval(std::chrono::milliseconds(n));
       return Ok(cmd);
@@ -130,7 +121,7 @@ CommandResult RunCommand(GatewaySimulator& sim, const std::string& line) {
   if (cmd == "event" && w.size() == 4) return Ok(count(sim.PushEvent(w[1], w[2], w[3])));
   bool flag = false;
   if (cmd == "input" && w.size() == 3 && ToBool(w[2], &flag)) return Ok(count(sim.SetInput(w[1], flag)));
-  if (cmd == "status" && w.size() == 3 && ToNumber(w[1], &n)) {
+  if (cmd == "status" && w.size() == 3 && ParseUint64(w[1], &n)) {
     sim.SetStreamStatus(static_cast<std::uint32_t>(n), w[2]);
     return Ok(cmd);
   }
@@ -172,11 +163,11 @@ CommandResult RunCommand(GatewaySimulator& sim, const std::string& line) {
     sim.SetResetOn(w[1], cmd == "reset-on");
     return Ok(cmd);
   }
-  if (cmd == "delay" && w.size() == 3 && ToNumber(w[2], &n)) {
+  if (cmd == "delay" && w.size() == 3 && ParseUint64(w[2], &n)) {
     sim.SetReplyDelay(w[1], std::chrono::milliseconds(n));
     return Ok(cmd);
   }
-  if (cmd == "refuse" && (w.size() == 2 || (w.size() == 3 && w[2] == "reset")) && ToNumber(w[1], &n)) {
+  if (cmd == "refuse" && (w.size() == 2 || (w.size() == 3 && w[2] == "reset")) && ParseUint64(w[1], &n)) {
     sim.RefuseConnections(std::chrono::seconds(n),
                           w.size() == 3 ? RefuseMode::kAcceptAndReset : RefuseMode::kCloseListener);
     return Ok(cmd);

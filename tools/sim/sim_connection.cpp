@@ -9,82 +9,20 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "frame_stamp.h"
 #include "gateway/wire_format.h"
+#include "injected_faults.h"
 
 namespace strevon {
 namespace sim {
 
 namespace {
 
-constexpr std::size_t kMaxRequestLength = 1 << 20;
 constexpr int kSlowWriterPauseMs = 10;
-constexpr std::uint32_t kFourccJpeg = 0x4745504A;  // "JPEG" read as a little-endian u32
-constexpr std::uint32_t kFourccH264 = 0x34363248;  // "H264"
-constexpr std::size_t kHugeXmlSize = 1000000;       // stays below the largest valid block
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// Strict unsigned decimal; false for anything else.
-bool ParseU32(const std::string& text, std::uint32_t* out) {
-  if (text.empty() || text.size() > 10) return false;
-  std::uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (v > 0xFFFFFFFFull) return false;
-  *out = static_cast<std::uint32_t>(v);
-  return true;
-}
-
-std::vector<std::string> SplitComma(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t pos = 0;
-  while (pos <= text.size()) {
-    std::size_t comma = text.find(',', pos);
-    if (comma == std::string::npos) comma = text.size();
-    if (comma > pos) out.push_back(text.substr(pos, comma - pos));
-    pos = comma + 1;
-  }
-  return out;
-}
-
-std::string FourccText(std::uint32_t code) {
-  std::string s;
-  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((code >> (8 * i)) & 0xFF));
-  return s;
-}
-
-void ApplyXmlFault(XmlFault fault, std::string* xml) {
-  switch (fault) {
-    case XmlFault::kNone:
-      break;
-    case XmlFault::kMalformed:
-      *xml = xml->substr(0, xml->size() / 2) + "<<&unclosed";
-      break;
-    case XmlFault::kEmpty:
-      xml->clear();
-      break;
-    case XmlFault::kHuge: {
-      const std::size_t close = xml->rfind("</");
-      if (close == std::string::npos || xml->size() >= kHugeXmlSize) break;
-      const std::string open = "<Padding>";
-      const std::string end = "</Padding>\r\n";
-      const std::size_t fill = kHugeXmlSize - xml->size() - open.size() - end.size();
-      xml->insert(close, open + std::string(fill, 'x') + end);
-      break;
-    }
-  }
-}
+constexpr std::size_t kCutBodySize = 4096;
 
 }  // namespace
 
@@ -93,7 +31,9 @@ SimConnection::SimConnection(std::uint64_t id, UniqueFd fd, SimContext* context)
       context_(context),
       scenario_(context->GetScenario()),
       accepted_at_(Clock::now()),
-      fd_(std::move(fd)) {}
+      fd_(std::move(fd)),
+      streams_(scenario_->video),
+      session_(*scenario_, context, &streams_, this) {}
 
 SimConnection::~SimConnection() {
   RequestStop();
@@ -136,7 +76,6 @@ void SimConnection::Post(const Injection& injection) {
 
 void SimConnection::Run() {
   try {
-    frames_ = std::make_unique<FrameSource>(scenario_->video);
     Loop();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "sim: connection %llu failed: %s\n", static_cast<unsigned long long>(id_), e.what());
@@ -144,7 +83,6 @@ void SimConnection::Run() {
     std::fprintf(stderr, "sim: connection %llu failed\n", static_cast<unsigned long long>(id_));
   }
   fd_.Reset();
-  frames_.reset();
   finished_.store(true);
 }
 
@@ -183,7 +121,7 @@ void SimConnection::Loop() {
 
 SimConnection::Clock::time_point SimConnection::NextWake(Clock::time_point now) const {
   auto next = now + std::chrono::milliseconds(50);
-  for (const auto& kv : streams_) next = std::min(next, kv.second.next_due);
+  next = streams_.NextDue(next);
   for (const auto& p : pending_) next = std::min(next, p.due);
   next = std::min(next, reset_deadline_);
   next = std::min(next, next_ping_);
@@ -194,30 +132,26 @@ void SimConnection::ReadInput() {
   char buf[65536];
   const ssize_t n = ::recv(fd_.Get(), buf, sizeof(buf), MSG_DONTWAIT);
   if (n > 0) {
-    inbuf_.append(buf, static_cast<std::size_t>(n));
+    framer_.Append(buf, static_cast<std::size_t>(n));
   } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
     end_ = End::kPeerGone;
   }
 }
 
 void SimConnection::ParseInput() {
-  std::size_t pos = 0;
-  while (end_ == End::kNone && inbuf_.size() - pos >= quorvel::wire::kLengthSize) {
-    const std::uint32_t len =
-        quorvel::wire::GetUint32Le(reinterpret_cast<const unsigned char*>(inbuf_.data() + pos));
-    if (len > kMaxRequestLength) {
+  ParsedRequest request;
+  while (end_ == End::kNone) {
+    const RequestFramer::Result result = framer_.Next(&request);
+    if (result == RequestFramer::Result::kNeedMore) return;
+    if (result == RequestFramer::Result::kTooLong) {
       // A client that sends this is out of step; a real server would drop it.
       std::fprintf(stderr, "sim: connection %llu sent a request length of %u, resetting\n",
-                   static_cast<unsigned long long>(id_), len);
+                   static_cast<unsigned long long>(id_), framer_.TooLongLength());
       EndWithReset();
       return;
     }
-    if (inbuf_.size() - pos - quorvel::wire::kLengthSize < len) break;
-    const std::string text = inbuf_.substr(pos + quorvel::wire::kLengthSize, len);
-    pos += quorvel::wire::kLengthSize + len;
-    if (!text.empty()) HandleRequest(ParseRequestText(text));
+    HandleRequest(request);
   }
-  inbuf_.erase(0, pos);
 }
 
 void SimConnection::HandleInbox() {
@@ -257,53 +191,20 @@ void SimConnection::HandleInjection(const Injection& in) {
       break;
     case InjectionKind::kResetMidBody:
       cut_next_body_ = true;
-      if (streams_.empty()) {
-        Bytes body(4096);
-        for (std::size_t k = 0; k < body.size(); ++k) body[k] = FillerByte(k, 0);
-        Emit({{"Response", "ping"}}, body);
-      }
+      if (streams_.Empty()) Emit({{"Response", "ping"}}, FillerBody(kCutBodySize));
       break;
     case InjectionKind::kGarbage: {
-      Bytes junk(in.number);
-      for (std::size_t k = 0; k < junk.size(); ++k) junk[k] = static_cast<unsigned char>("junk\x01\xFE"[k % 6]);
+      const Bytes junk = GarbageBytes(in.number);
       WriteAll(junk.data(), junk.size());
       break;
     }
     case InjectionKind::kHeaderLength: {
-      Bytes msg;
-      if (marker) msg.assign(quorvel::wire::kStartMarker, quorvel::wire::kStartMarker + quorvel::wire::kStartMarkerSize);
-      unsigned char len[4];
-      const std::uint32_t h = static_cast<std::uint32_t>(in.number);
-      quorvel::wire::PutUint32Le(len, h);
-      msg.insert(msg.end(), len, len + 4);
-      if (h > 0 && h <= quorvel::wire::kMaxBlockLength) {
-        // A real header padded to the length, so only its size is wrong.
-        std::string text = "Response: ping\r\nX-Padding: ";
-        const std::string tail = "\r\n\r\n";
-        if (text.size() + tail.size() < h) {
-          text += std::string(h - text.size() - tail.size(), 'p') + tail;
-        } else {
-          text = std::string(h, '\n');
-        }
-        msg.insert(msg.end(), text.begin(), text.end());
-        quorvel::wire::PutUint32Le(len, 0);
-        msg.insert(msg.end(), len, len + 4);
-      }
+      const Bytes msg = HeaderLengthMessage(static_cast<std::uint32_t>(in.number), marker);
       WriteAll(msg.data(), msg.size());
       break;
     }
     case InjectionKind::kBodyTooLong: {
-      const std::uint32_t cid = streams_.empty() ? 0 : streams_.begin()->first;
-      const std::string header = BuildHeaderText(
-          {{"Response", "video/stream"}, {"Cid", CidText(cid)}, {"Status", "OK"}});
-      Bytes msg;
-      if (marker) msg.assign(quorvel::wire::kStartMarker, quorvel::wire::kStartMarker + quorvel::wire::kStartMarkerSize);
-      unsigned char len[4];
-      quorvel::wire::PutUint32Le(len, static_cast<std::uint32_t>(header.size()));
-      msg.insert(msg.end(), len, len + 4);
-      msg.insert(msg.end(), header.begin(), header.end());
-      quorvel::wire::PutUint32Le(len, quorvel::wire::kMaxBlockLength + 1);
-      msg.insert(msg.end(), len, len + 4);
+      const Bytes msg = BodyTooLongMessage(CidText(streams_.FirstCid(), faults_.cid), marker);
       WriteAll(msg.data(), msg.size());
       break;
     }
@@ -314,22 +215,14 @@ void SimConnection::HandleInjection(const Injection& in) {
       for (std::uint64_t i = 0; i < in.number && end_ == End::kNone; ++i) SendPing();
       break;
     case InjectionKind::kEvent:
-      SendEvent(in.text, in.text2, in.text3, true);
-      break;
     case InjectionKind::kUnsolicitedEvent:
-      SendEvent(in.text, in.text2, in.text3, false);
+      if (in.kind == InjectionKind::kUnsolicitedEvent || session_.WantsEvent(in.text)) {
+        Emit({{"Response", "recorder/event"}, {"Event", in.text}, {"Pid", in.text2}, {"Status", in.text3}}, Bytes());
+      }
       break;
     case InjectionKind::kUnsolicitedStream: {
-      const std::uint32_t cid = static_cast<std::uint32_t>(in.number);
-      const Bytes body = frames_->MakeNative(cid, 0);
-      Emit({{"Response", "video/stream"},
-            {"Cid", std::to_string(cid)},
-            {"Status", "OK"},
-            {"Fourcc", std::to_string(kFourccH264)},
-            {"Width", std::to_string(scenario_->video.width)},
-            {"Height", std::to_string(scenario_->video.height)},
-            {"Size", std::to_string(scenario_->video.width) + "x" + std::to_string(scenario_->video.height)}},
-           body);
+      const StreamMessage m = streams_.UnsolicitedFrame(static_cast<std::uint32_t>(in.number));
+      Emit(m.headers, m.body);
       break;
     }
     case InjectionKind::kValidationRequest:
@@ -365,12 +258,7 @@ void SimConnection::RunTimers(Clock::time_point now) {
     next_ping_ = now + std::chrono::milliseconds(faults_.ping_interval_ms);
     SendPing();
   }
-  for (auto& kv : streams_) {
-    if (end_ != End::kNone) return;
-    Stream& s = kv.second;
-    if (now < s.next_due) continue;
-    SendFrame(s, now);
-  }
+  SendStreams(now);
 }
 
 // ---------------------------------------------------------------- requests
@@ -386,180 +274,7 @@ void SimConnection::HandleRequest(const ParsedRequest& request) {
     return;
   }
   if (faults_.never_answer.count(request.command) != 0) return;
-  Dispatch(request);
-}
-
-void SimConnection::Dispatch(const ParsedRequest& request) {
-  const std::string& cmd = request.command;
-  if (cmd == "user/authenticate") return HandleAuthenticate(request);
-  if (cmd == "user/logon") return HandleLogon(request);
-  if (cmd == "user/logoff") {
-    logged_in_ = false;
-    streams_.clear();
-    events_subscribed_ = false;
-    return Reply(cmd, {{"Response", cmd}, {"Status", "LoggedOff"}});
-  }
-  if (scenario_->require_logon && !logged_in_) {
-    return Reply(cmd, {{"Response", cmd}, {"Status", "NotLoggedIn"}});
-  }
-  if (cmd == "user/profile") return HandleProfile(request);
-  if (cmd == "video/realtime/subscribe") return HandleSubscribe(request);
-  if (cmd == "video/realtime/unsubscribe") return HandleUnsubscribe(request);
-  if (cmd == "recorder/event/subscribe") return HandleEventSubscription(request, true);
-  if (cmd == "recorder/event/unsubscribe") return HandleEventSubscription(request, false);
-  if (cmd == "switch/toggle") return HandleToggle(request);
-  if (StartsWith(cmd, "camera/ptz/")) return HandlePtz(request);
-  Reply(cmd, {{"Response", cmd}, {"Status", "UnknownCommand"}});
-}
-
-void SimConnection::HandleAuthenticate(const ParsedRequest& request) {
-  digest_key_ = MakeDigestKey();
-  context_->NoteDigestKey(digest_key_);
-  HeaderList headers = {{"Response", request.command}, {"DigestKey", digest_key_}};
-  if (!context_->Level2()) {
-    headers.emplace_back("Server", scenario_->server_name + " / Kalmeno " + scenario_->kalmeno_version);
-  }
-  Reply(request.command, headers);
-}
-
-void SimConnection::HandleLogon(const ParsedRequest& request) {
-  const std::string& cmd = request.command;
-  const std::string uid = request.params.count("uid") ? request.params.at("uid") : std::string();
-  const std::string pass = request.params.count("pass") ? request.params.at("pass") : std::string();
-  const SimUser* user = FindUser(*scenario_, uid);
-  logged_in_ = false;
-  if (user == nullptr || !user->authorized) {
-    return Reply(cmd, {{"Response", cmd}, {"Status", "UserUnauthorized"}});
-  }
-  // The key is single-use: a log-on needs a fresh "user/authenticate".
-  const std::string key = digest_key_;
-  digest_key_.clear();
-  if (key.empty() || pass.empty() || ComputeLogonDigest(user->password, key) != pass) {
-    return Reply(cmd, {{"Response", cmd}, {"Status", "InvalidPassword"}});
-  }
-  logged_in_ = true;
-  user_ = user->name;
-  ReplyXml(cmd, {{"Response", cmd}, {"Status", "LoggedIn"}}, BuildSessionXml(*scenario_, *user));
-}
-
-void SimConnection::HandleProfile(const ParsedRequest& request) {
-  const std::string& cmd = request.command;
-  const std::string name = request.params.count("name") ? request.params.at("name") : std::string();
-  const SimProfile* profile = FindProfile(*scenario_, name);
-  bool allowed = profile != nullptr;
-  if (allowed && scenario_->require_logon) {
-    const SimUser* user = FindUser(*scenario_, user_);
-    allowed = user != nullptr &&
-              std::find(user->profiles.begin(), user->profiles.end(), name) != user->profiles.end();
-  }
-  if (!allowed) return Reply(cmd, {{"Response", cmd}, {"Status", "ProfileNotFound"}});
-  ReplyXml(cmd, {{"Response", cmd}, {"Status", "OK"}}, BuildProfileXml(*profile, context_->IoStates()));
-}
-
-void SimConnection::HandleSubscribe(const ParsedRequest& request) {
-  const std::string& cmd = request.command;
-  const std::string cid_param = request.params.count("cid") ? request.params.at("cid") : std::string();
-  std::string pid = request.params.count("pid") ? request.params.at("pid") : std::string();
-  std::string number = cid_param;
-  // The short protocol form names the camera and the channel in one "pid:n".
-  const std::size_t colon = cid_param.rfind(':');
-  if (colon != std::string::npos) {
-    if (pid.empty()) pid = cid_param.substr(0, colon);
-    number = cid_param.substr(colon + 1);
-  }
-  std::uint32_t cid = 0;
-  if (!ParseU32(number, &cid) &&
-      !ParseU32(request.params.count("gid") ? request.params.at("gid") : std::string(), &cid)) {
-    return Reply(cmd, {{"Response", cmd}, {"Status", "InvalidChannel"}});
-  }
-  const SimCamera* camera = FindCamera(*scenario_, pid);
-  if (camera == nullptr) {
-    return Reply(cmd, {{"Response", cmd}, {"Cid", std::to_string(cid)}, {"Status", "InvalidCamera"}});
-  }
-  if (streams_.count(cid) == 0 && static_cast<int>(streams_.size()) >= scenario_->realtime_streams) {
-    return Reply(cmd, {{"Response", cmd}, {"Cid", std::to_string(cid)}, {"Status", "TooManyStreams"}});
-  }
-  Stream s;
-  s.cid = cid;
-  s.pid = camera->pid;
-  s.label = camera->name.empty() ? camera->pid : camera->name;
-  s.camera_state = camera->state;
-  const std::string format = request.params.count("format") ? request.params.at("format") : "JPEG";
-  s.jpeg = format != "Native";
-  const bool motion_only = request.params.count("type") && request.params.at("type") == "MotionOnly";
-  const double fps = motion_only ? scenario_->video.motion_fps : scenario_->video.fps;
-  // A rate of 0 leaves the period at 0: the stream is due on every pass of the
-  // loop, so frames go out as fast as the socket accepts them.
-  s.period = fps > 0 ? std::chrono::nanoseconds(static_cast<long long>(1e9 / fps))
-                     : std::chrono::nanoseconds(0);
-  s.next_due = Clock::now();
-  Reply(cmd, {{"Response", cmd}, {"Cid", std::to_string(cid)}, {"Status", "OK"}});
-  streams_[cid] = s;
-}
-
-void SimConnection::HandleUnsubscribe(const ParsedRequest& request) {
-  const std::string& cmd = request.command;
-  std::string number = request.params.count("cid") ? request.params.at("cid") : std::string();
-  const std::size_t colon = number.rfind(':');
-  if (colon != std::string::npos) number = number.substr(colon + 1);
-  std::uint32_t cid = 0;
-  if (!ParseU32(number, &cid) &&
-      !ParseU32(request.params.count("gid") ? request.params.at("gid") : std::string(), &cid)) {
-    return Reply(cmd, {{"Response", cmd}, {"Status", "InvalidChannel"}});
-  }
-  const bool found = streams_.erase(cid) != 0;
-  Reply(cmd, {{"Response", cmd}, {"Cid", std::to_string(cid)}, {"Status", found ? "OK" : "NotSubscribed"}});
-}
-
-void SimConnection::HandleEventSubscription(const ParsedRequest& request, bool subscribe) {
-  events_subscribed_ = subscribe;
-  event_filter_.clear();
-  if (subscribe && request.params.count("events") != 0) {
-    for (const auto& e : SplitComma(request.params.at("events"))) event_filter_.insert(e);
-  }
-  Reply(request.command, {{"Response", request.command}, {"Status", "OK"}});
-}
-
-void SimConnection::HandleToggle(const ParsedRequest& request) {
-  const std::string& cmd = request.command;
-  const std::string pid = request.params.count("pid") ? request.params.at("pid") : std::string();
-  if (!IsOutputPid(*scenario_, pid)) {
-    return Reply(cmd, {{"Response", cmd}, {"Pid", pid}, {"Status", "NotFound"}});
-  }
-  const bool on = context_->ToggleIo(pid);
-  Reply(cmd, {{"Response", cmd}, {"Pid", pid}, {"Status", on ? "On" : "Off"}});
-}
-
-void SimConnection::HandlePtz(const ParsedRequest& request) {
-  const std::string& cmd = request.command;
-  const std::string pid = request.params.count("pid") ? request.params.at("pid") : std::string();
-  const SimCamera* camera = FindCamera(*scenario_, pid);
-  const bool is_ptz = camera != nullptr && camera->ptz;
-  if (cmd == "camera/ptz/takeover") {
-    if (faults_.never_takeover.count(pid) != 0) return;
-    if (!is_ptz) return Reply(cmd, {{"Response", "camera/ptz/properties"}, {"Pid", pid}, {"Status", "NotPtz"}});
-    return ReplyXml(cmd, {{"Response", "camera/ptz/properties"}, {"Pid", pid}, {"Status", "OK"}},
-                    BuildPtzPropertiesXml(*camera));
-  }
-  if (!is_ptz) return Reply(cmd, {{"Response", cmd}, {"Pid", pid}, {"Status", "NotPtz"}});
-  if (cmd == "camera/ptz/open") {
-    if (!scenario_->dome_open_status.empty()) {
-      Reply(cmd, {{"Response", "camera/ptz/event"}, {"Pid", pid}, {"Status", scenario_->dome_open_status}});
-    }
-    return;
-  }
-  if (cmd == "camera/ptz/close") {
-    if (!scenario_->dome_close_status.empty()) {
-      Reply(cmd, {{"Response", "camera/ptz/event"}, {"Pid", pid}, {"Status", scenario_->dome_close_status}});
-    }
-    return;
-  }
-  if (cmd == "camera/ptz/preset") {
-    const std::string name = request.params.count("name") ? request.params.at("name") : std::string();
-    const bool known = std::find(camera->presets.begin(), camera->presets.end(), name) != camera->presets.end();
-    return Reply(cmd, {{"Response", cmd}, {"Pid", pid}, {"Status", known ? "OK" : "InvalidPreset"}});
-  }
-  Reply(cmd, {{"Response", cmd}, {"Pid", pid}, {"Status", "OK"}});
+  session_.Dispatch(request, faults_);
 }
 
 // ---------------------------------------------------------------- output
@@ -574,81 +289,24 @@ void SimConnection::Reply(const std::string& command, const HeaderList& headers,
 }
 
 void SimConnection::ReplyXml(const std::string& command, const HeaderList& headers, std::string xml) {
-  auto it = faults_.xml.find(command);
-  if (it == faults_.xml.end()) it = faults_.xml.find("*");
-  if (it != faults_.xml.end()) ApplyXmlFault(it->second, &xml);
+  ApplyXmlFault(faults_, command, &xml);
   Reply(command, headers, Bytes(xml.begin(), xml.end()));
-}
-
-bool SimConnection::SendEvent(const std::string& type, const std::string& pid, const std::string& status,
-                              bool only_if_subscribed) {
-  if (only_if_subscribed) {
-    if (!events_subscribed_) return false;
-    if (!event_filter_.empty() && event_filter_.count(type) == 0) return false;
-  }
-  return Emit({{"Response", "recorder/event"}, {"Event", type}, {"Pid", pid}, {"Status", status}}, Bytes());
 }
 
 bool SimConnection::SendPing() { return Emit({{"Response", "ping"}}, Bytes()); }
 
-std::string SimConnection::CidText(std::uint32_t cid) const {
-  switch (faults_.cid) {
-    case CidFault::kOutOfRange:
-      return std::to_string(static_cast<std::uint64_t>(cid) + 100000);
-    case CidFault::kNotNumeric:
-      return "ch" + std::to_string(cid);
-    case CidFault::kNone:
-      break;
-  }
-  return std::to_string(cid);
-}
-
-void SimConnection::SendFrame(Stream& s, Clock::time_point now) {
-  // Keep the cadence but never try to catch up on a backlog.
-  s.next_due += s.period;
-  if (s.next_due < now) s.next_due = now + s.period;
-  if (faults_.stalled.count(s.cid) != 0) return;
-
-  std::string status = "OK";
-  auto st = faults_.status.find(s.cid);
-  if (st != faults_.status.end()) {
-    status = st->second;
-  } else {
-    // A camera that is not "OK" streams its state word instead of frames.
-    std::string lower = s.camera_state;
-    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (lower == "nosignal") status = "NoSignal";
-    else if (lower != "ok" && !lower.empty()) status = s.camera_state;
-  }
-  HeaderList headers = {{"Response", "video/stream"}, {"Cid", CidText(s.cid)}, {"Status", status}};
-  if (status != "OK") {
-    // Status-only messages at most once a second.
-    s.next_due = std::max(s.next_due, now + std::chrono::seconds(1));
-    Emit(headers, Bytes());
-    return;
-  }
-  const VideoSettings& v = scenario_->video;
-  const std::uint32_t fourcc = s.jpeg ? kFourccJpeg : kFourccH264;
-  const OmittedHeaders omit = faults_.omit_headers;
-  const bool omit_fourcc = omit == OmittedHeaders::kFourcc || omit == OmittedHeaders::kBoth;
-  const bool omit_size = omit == OmittedHeaders::kSize || omit == OmittedHeaders::kBoth;
-  if (!omit_fourcc) {
-    headers.emplace_back("Fourcc", v.fourcc_as_text ? FourccText(fourcc) : std::to_string(fourcc));
-  }
-  headers.emplace_back("Width", std::to_string(v.width));
-  headers.emplace_back("Height", std::to_string(v.height));
-  if (!context_->Level2() && !omit_size) {
-    headers.emplace_back("Size", std::to_string(v.width) + "x" + std::to_string(v.height));
-  }
-  const Bytes body = s.jpeg ? frames_->MakeJpeg(s.label, s.cid, s.seq) : frames_->MakeNative(s.cid, s.seq);
-  const long stamp_pos = static_cast<long>(FrameStampOffset(s.jpeg ? kFrameKindJpeg : kFrameKindNative));
-  if (!Emit(headers, body, stamp_pos)) return;
-  ++s.seq;
-  ++frames_sent_;
-  context_->CountFrame(s.cid);
-  if ((reset_frames_target_ != 0 && frames_sent_ >= reset_frames_target_) ||
-      (faults_.reset_after_frames != 0 && frames_sent_ >= faults_.reset_after_frames)) {
-    EndWithReset();
+void SimConnection::SendStreams(Clock::time_point now) {
+  for (const std::uint32_t cid : streams_.DueAt(now)) {
+    if (end_ != End::kNone) return;
+    StreamMessage m;
+    if (!streams_.NextMessage(cid, now, faults_, context_->Level2(), &m)) continue;
+    if (!Emit(m.headers, m.body, m.stamp_pos) || !m.frame) continue;
+    ++frames_sent_;
+    context_->CountFrame(cid);
+    if ((reset_frames_target_ != 0 && frames_sent_ >= reset_frames_target_) ||
+        (faults_.reset_after_frames != 0 && frames_sent_ >= faults_.reset_after_frames)) {
+      EndWithReset();
+    }
   }
 }
 

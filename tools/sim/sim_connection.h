@@ -1,9 +1,12 @@
 // One accepted client connection of the simulated Gateway.
 //
-// Each connection runs its own thread: it reads request frames, answers them,
-// streams the subscribed video channels at their rate, pushes events and pings
-// and carries out injected faults. Every write to the socket happens on that
-// thread, so replies and stream messages never interleave inside a message.
+// Each connection runs its own thread: it reads request frames
+// (RequestFramer), answers them (SimSession), streams the subscribed video
+// channels at their rate (StreamSet), pushes events and pings and carries out
+// injected faults. Every write to the socket happens on that thread, through
+// Emit, so replies and stream messages never interleave inside a message;
+// the write-side faults (junk, slow writes, cuts) and the two ways of ending
+// (reset, orderly close) live here too.
 //
 // Owned by the simulator. Post and RequestStop may be called from any thread;
 // everything else in the class belongs to the connection thread.
@@ -13,25 +16,25 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "frame_source.h"
 #include "request_codec.h"
+#include "request_framer.h"
 #include "scenario.h"
 #include "sim_context.h"
+#include "sim_session.h"
 #include "sim_socket.h"
 #include "sim_types.h"
+#include "stream_set.h"
 
 namespace strevon {
 namespace sim {
 
-class SimConnection {
+class SimConnection final : private ReplySink {
  public:
   SimConnection(std::uint64_t id, UniqueFd fd, SimContext* context);
   ~SimConnection();  // stops and joins the thread
@@ -51,17 +54,6 @@ class SimConnection {
   using Clock = std::chrono::steady_clock;
   enum class End { kNone, kPeerGone, kReset, kClose, kStop };
 
-  struct Stream {
-    std::uint32_t cid = 0;
-    std::string pid;
-    std::string label;
-    std::string camera_state;
-    bool jpeg = true;
-    std::chrono::nanoseconds period{0};
-    Clock::time_point next_due;
-    std::uint64_t seq = 0;
-  };
-
   struct Pending {
     Clock::time_point due;
     HeaderList headers;
@@ -78,22 +70,11 @@ class SimConnection {
   void RunTimers(Clock::time_point now);
 
   void HandleRequest(const ParsedRequest& request);
-  void Dispatch(const ParsedRequest& request);
-  void HandleAuthenticate(const ParsedRequest& request);
-  void HandleLogon(const ParsedRequest& request);
-  void HandleProfile(const ParsedRequest& request);
-  void HandleSubscribe(const ParsedRequest& request);
-  void HandleUnsubscribe(const ParsedRequest& request);
-  void HandleEventSubscription(const ParsedRequest& request, bool subscribe);
-  void HandleToggle(const ParsedRequest& request);
-  void HandlePtz(const ParsedRequest& request);
 
-  // Sends now, or later when the command has a reply delay.
-  void Reply(const std::string& command, const HeaderList& headers, const Bytes& body = Bytes());
-  void ReplyXml(const std::string& command, const HeaderList& headers, std::string xml);
-  bool SendEvent(const std::string& type, const std::string& pid, const std::string& status,
-                 bool only_if_subscribed);
-  void SendFrame(Stream& stream, Clock::time_point now);
+  // ReplySink: sends now, or later when the command has a reply delay.
+  void Reply(const std::string& command, const HeaderList& headers, const Bytes& body) override;
+  void ReplyXml(const std::string& command, const HeaderList& headers, std::string xml) override;
+  void SendStreams(Clock::time_point now);
   bool SendPing();
 
   // Writes one message, applying the write-side faults. stamp_pos is the
@@ -104,7 +85,6 @@ class SimConnection {
   bool PauseMs(int ms);  // false when the connection is stopping
   void EndWithReset();
   void EndWithClose();
-  std::string CidText(std::uint32_t cid) const;
 
   // constant after construction
   const std::uint64_t id_;
@@ -124,13 +104,9 @@ class SimConnection {
   // connection thread only
   End end_ = End::kNone;
   FaultSettings faults_;  // snapshot taken once per loop pass
-  std::string inbuf_;
-  std::string digest_key_;
-  std::string user_;
-  bool logged_in_ = false;
-  bool events_subscribed_ = false;
-  std::set<std::string> event_filter_;
-  std::map<std::uint32_t, Stream> streams_;
+  RequestFramer framer_;
+  StreamSet streams_;
+  SimSession session_;
   std::vector<Pending> pending_;
   std::uint64_t frames_sent_ = 0;
   std::uint64_t reset_frames_target_ = 0;  // 0 = none
@@ -138,7 +114,6 @@ class SimConnection {
   Clock::time_point next_ping_ = Clock::time_point::max();
   bool cut_next_header_ = false;
   bool cut_next_body_ = false;
-  std::unique_ptr<FrameSource> frames_;
 };
 
 }  // namespace sim
