@@ -5,12 +5,14 @@
 #   2. live video from every channel with progress, frames, mosaic, summary
 #   3. PTZ: the dome's functions and presets, a move, a preset recall
 #   4. digital I/O: an output toggled, input changes watched
-# then a check list. Exits 0 only when every step worked.
+# then a check list, and finally the live view in the browser (strevon-host
+# view on 127.0.0.1:8090) until Ctrl-C. Exits 0 only when every step worked.
 #
-#   tools/demo.sh [--short] [--build DIR] [--out DIR] [--host EXE] [--sim EXE]
+#   tools/demo.sh [--short] [--no-view] [--listen ADDRESS:PORT] [--build DIR]
+#                 [--out DIR] [--host EXE] [--sim EXE]
 #
 # --short (or STREVON_DEMO_SHORT=1) streams for a few seconds only; the test
-# suite runs it that way.
+# suite runs it that way, with --no-view, which skips the live view.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -19,14 +21,18 @@ BUILD="$ROOT/build/release"
 OUT="$ROOT/demo-out"
 HOST_EXE=""
 SIM_EXE=""
+VIEW=1
+LISTEN=127.0.0.1:8090
 while [ $# -gt 0 ]; do
   case "$1" in
     --short) SHORT=1 ;;
+    --no-view) VIEW=0 ;;
+    --listen) LISTEN=$2; shift ;;
     --build) BUILD=$2; shift ;;
     --out) OUT=$2; shift ;;
     --host) HOST_EXE=$2; shift ;;
     --sim) SIM_EXE=$2; shift ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo: unknown argument $1 (try --help)" >&2; exit 2 ;;
   esac
   shift
@@ -136,5 +142,14 @@ if [ "$status" = 0 ]; then
   bold "Demo finished: every step worked. Pictures: $OUT/ch*.jpg, $OUT/mosaic.jpg; driver log: $OUT/home/Strevon.log"
 else
   bold "Demo finished with failures (see above)."
+fi
+
+if [ "$VIEW" = 1 ]; then
+  bold "5. Live view: every channel, PTZ, I/O and the driver's log in a browser (Ctrl-C ends the demo)"
+  # Ctrl-C reaches the view, which stops cleanly; the demo then goes on to
+  # stop the simulator and report.
+  trap ':' INT
+  "${HOST[@]}" view --device "$OUT/device.json" --listen "$LISTEN" || status=1
+  trap 'exit 130' INT TERM
 fi
 exit "$status"

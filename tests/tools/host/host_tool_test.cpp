@@ -59,6 +59,11 @@ TEST(HostToolTest, EachFailureIsExplainedAndExitsNonZero) {
       {"channel out of range", {"stream", "--device", dev, "--channels", "0,4", "--out", none},
        "channel 4 is out of range: the device has 4 channels (0 to 3)"},
       {"output out of range", {"io", "--device", dev, "--toggle", "2"}, "output 2 is out of range"},
+      {"view channel out of range", {"view", "--device", dev, "--channels", "9"},
+       "channel 9 is out of range: the device has 4 channels (0 to 3)"},
+      {"view port in use", {"view", "--device", dev, "--listen", gw},
+       "cannot listen on " + gw + ": the port is already in use; choose another with --listen 127.0.0.1:PORT"},
+      {"view listen address", {"view", "--device", dev, "--listen", "8090"}, "'8090' is not ADDRESS:PORT"},
   };
   for (const ToolError& c : cases) {
     SCOPED_TRACE(c.name);

@@ -61,6 +61,7 @@ bool ChannelMonitor::OnFrame(quorvel::ipcapture::ICaptureFrame* frame, const hos
         ++m_stamped;
         m_latencySumMs += ms;
         m_latencyMaxMs = std::max(m_latencyMaxMs, ms);
+        m_latencyLastMs = ms;
       }
     }
   }
@@ -126,6 +127,7 @@ ChannelStats ChannelMonitor::Stats() const {
   s.stamped = m_stamped;
   s.latencyAvgMs = m_stamped > 0 ? m_latencySumMs / static_cast<double>(m_stamped) : 0;
   s.latencyMaxMs = m_latencyMaxMs;
+  s.latencyLastMs = m_latencyLastMs;
   if (m_hookFrames > 0) {
     s.firstFrameAfterS = std::chrono::duration<double>(m_firstFrame - m_created).count();
     const double span = std::chrono::duration<double>(m_latestFrame - m_firstFrame).count();

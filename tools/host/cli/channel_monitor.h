@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,6 +47,7 @@ struct ChannelStats {
   std::uint64_t stamped = 0;      // frames whose stamp was read
   double latencyAvgMs = 0;
   double latencyMaxMs = 0;
+  double latencyLastMs = 0;
   std::uint64_t signalLost = 0;
   double firstFrameAfterS = -1;   // seconds from construction; -1: none yet
   double streamingFps = 0;        // from the first to the latest frame
@@ -75,6 +77,8 @@ class ChannelMonitor {
   ChannelStats Stats() const;
   std::vector<unsigned char> LastFrame() const { return m_handler.LastBytes(); }
   std::uint64_t FrameCount() const { return m_handler.FrameCount(); }
+  // Called on the receiver thread after each frame is recorded.
+  void SetFrameListener(std::function<void()> listener) { m_handler.SetListener(std::move(listener)); }
 
  private:
   struct Sample {
@@ -118,6 +122,7 @@ class ChannelMonitor {
   std::uint64_t m_stamped = 0;           // guarded by m_mutex
   double m_latencySumMs = 0;             // guarded by m_mutex
   double m_latencyMaxMs = 0;             // guarded by m_mutex
+  double m_latencyLastMs = 0;            // guarded by m_mutex
 };
 
 }  // namespace hosttool

@@ -15,9 +15,9 @@ DriverSession::DriverSession(const host::DriverLibrary& library, DeviceDescripti
 
 DriverSession::~DriverSession() { Close(); }
 
-bool DriverSession::Open(std::string* error) {
+bool DriverSession::Open(std::string* error, bool probeFirst) {
   std::string reason;
-  if (!ProbeTcp(m_device.endpoint, kProbeTimeoutMs, &reason)) {
+  if (probeFirst && !ProbeTcp(m_device.endpoint, kProbeTimeoutMs, &reason)) {
     *error = "the Gateway at " + m_device.endpoint.ToString() + " is unreachable: " + reason;
     return false;
   }
@@ -31,7 +31,8 @@ bool DriverSession::Open(std::string* error) {
     return false;
   }
   m_setup = std::make_unique<host::DeviceSetup>(m_device.ToDeviceConfig(m_connectionValue));
-  if (!m_driver->Open(&m_sink, &m_allocator, m_setup.get())) {
+  IDebugInfoSink* sink = m_externalSink != nullptr ? m_externalSink : &m_sink;
+  if (!m_driver->Open(sink, &m_allocator, m_setup.get())) {
     *error = "the driver refused to open the device at " + m_device.endpoint.ToString() +
              " (Open returned false; is the device file from a query of this Gateway?)";
     Close();

@@ -31,9 +31,13 @@ class DriverSession {
   DriverSession(const DriverSession&) = delete;
   DriverSession& operator=(const DriverSession&) = delete;
 
-  // Checks that the Gateway answers on TCP, then creates and opens the
+  // Checks that the Gateway answers on TCP (unless probeFirst is false:
+  // the driver then keeps trying by itself), then creates and opens the
   // driver. False with an error a user can act on.
-  bool Open(std::string* error);
+  bool Open(std::string* error, bool probeFirst = true);
+  // The debug sink handed to Open instead of the session's own (which
+  // keeps every line); set before Open, must outlive the session.
+  void UseSink(IDebugInfoSink* sink) { m_externalSink = sink; }
   void Close();
 
   const DeviceDescription& Device() const { return m_device; }
@@ -59,6 +63,7 @@ class DriverSession {
   const DeviceDescription m_device;
   const std::uint32_t m_connectionValue;
   host::DebugSink m_sink;
+  IDebugInfoSink* m_externalSink = nullptr;
   host::FrameAllocator m_allocator;
   std::unique_ptr<host::DeviceSetup> m_setup;
   quorvel::ipcapture::IIPCaptureDriverEx3* m_driver = nullptr;

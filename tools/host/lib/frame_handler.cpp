@@ -25,9 +25,11 @@ bool FrameHandler::CaptureFrameCallback(quorvel::ipcapture::ICaptureFrame* captu
     info.hadBuffer = bytes != nullptr;
   }
   Hook hook;
+  std::function<void()> listener;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     hook = m_hook;
+    listener = m_listener;
   }
   const bool taken = hook ? hook(captureFrame, info) : m_accept.load();
   {
@@ -43,6 +45,7 @@ bool FrameHandler::CaptureFrameCallback(quorvel::ipcapture::ICaptureFrame* captu
     // at once, so nothing of it may be touched after the lock is released.
     m_changed.notify_all();
   }
+  if (listener) listener();
   return taken;
 }
 
@@ -53,6 +56,11 @@ void FrameHandler::OnSignalLost() {
     m_lastCall = std::chrono::steady_clock::now();
     m_changed.notify_all();
   }
+}
+
+void FrameHandler::SetListener(std::function<void()> listener) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_listener = std::move(listener);
 }
 
 void FrameHandler::SetHook(Hook hook) {

@@ -41,6 +41,10 @@ class FrameHandler : public quorvel::ipcapture::IFrameHandler {
   // The hook's result is the callback's result; without a hook frames are
   // taken unless SetAccept(false).
   void SetHook(Hook hook);
+  // Called after each frame is recorded (count and bytes updated), outside
+  // the handler's lock, on the receiver thread: a reader woken by it finds
+  // the frame already there.
+  void SetListener(std::function<void()> listener);
   void SetAccept(bool accept) { m_accept = accept; }
   // Keep a copy of every frame's info (not only the count and the latest).
   void SetKeepHistory(bool keep) { m_keepHistory = keep; }
@@ -61,6 +65,7 @@ class FrameHandler : public quorvel::ipcapture::IFrameHandler {
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;
   Hook m_hook;
+  std::function<void()> m_listener;
   std::atomic<bool> m_accept{true};
   std::atomic<bool> m_keepHistory{false};
   std::atomic<std::uint64_t> m_frames{0};
