@@ -16,6 +16,10 @@ class CAPABILITY("mutex") CPlainLock {
   CPlainLock(const CPlainLock&) = delete;
   CPlainLock& operator=(const CPlainLock&) = delete;
 
+  // For a set of locks chosen at run time; a fixed scope takes CPlainGuard.
+  void Lock() ACQUIRE() { m_mutex.lock(); }
+  void Unlock() RELEASE() { m_mutex.unlock(); }
+
  private:
   friend class CPlainGuard;
   std::mutex m_mutex;

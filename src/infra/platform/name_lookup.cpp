@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <thread>
 
 namespace quorvel {
@@ -30,15 +31,17 @@ PendingLookups& Pending() {
 }  // namespace
 
 NameLookup::State NameLookup::Wait(std::uint32_t timeoutMs, std::uint32_t& address) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_finished.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                      [this] { return m_state != State::kPending; });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  CPlainGuard guard(m_lock);
+  while (m_state == State::kPending &&
+         m_finished.wait_until(guard.ForWait(), deadline) != std::cv_status::timeout) {
+  }
   if (m_state == State::kFound) address = m_address;
   return m_state;
 }
 
 void NameLookup::Finish(bool found, std::uint32_t address) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  CPlainGuard guard(m_lock);
   m_address = address;
   m_state = found ? State::kFound : State::kNotFound;
   m_finished.notify_all();

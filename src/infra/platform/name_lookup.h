@@ -17,8 +17,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "infra/plain_lock.h"
 
 namespace quorvel {
 namespace platform {
@@ -35,10 +36,10 @@ class NameLookup {
   void Finish(bool found, std::uint32_t address);
 
  private:
-  std::mutex m_mutex;
+  CPlainLock m_lock;
   std::condition_variable m_finished;
-  State m_state = State::kPending;  // guarded by m_mutex
-  std::uint32_t m_address = 0;      // guarded by m_mutex
+  State m_state GUARDED_BY(m_lock) = State::kPending;
+  std::uint32_t m_address GUARDED_BY(m_lock) = 0;
 };
 
 // Resolves host to its first IPv4 address; may block for as long as the

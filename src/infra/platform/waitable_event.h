@@ -17,8 +17,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
+
+#include "infra/plain_lock.h"
 
 namespace quorvel {
 namespace platform {
@@ -53,15 +54,20 @@ class WaitableEvent {
     int index;
   };
 
-  static int WaitMany(WaitableEvent* const* events, int count, std::uint32_t timeoutMs);
-  // Requires m_mutex. Consumes the signal of an auto-reset event.
-  bool TakeSignalLocked();
-  void RemoveLocked(const Waiter* waiter);
+  // Takes the locks of a set of events chosen at run time, which the
+  // analysis cannot follow.
+  static int WaitMany(WaitableEvent* const* events, int count, std::uint32_t timeoutMs)
+      NO_THREAD_SAFETY_ANALYSIS;
+  static void LockAll(WaitableEvent* const* ordered, int count) NO_THREAD_SAFETY_ANALYSIS;
+  static void UnlockAll(WaitableEvent* const* ordered, int count) NO_THREAD_SAFETY_ANALYSIS;
+  // Consumes the signal of an auto-reset event.
+  bool TakeSignalLocked() REQUIRES(m_lock);
+  void RemoveLocked(const Waiter* waiter) REQUIRES(m_lock);
 
   const bool m_manualReset;
-  std::mutex m_mutex;
-  bool m_signalled = false;                // guarded by m_mutex
-  std::vector<Registration> m_waiters;     // guarded by m_mutex, oldest first
+  CPlainLock m_lock;
+  bool m_signalled GUARDED_BY(m_lock) = false;
+  std::vector<Registration> m_waiters GUARDED_BY(m_lock);  // oldest first
 #endif
 };
 

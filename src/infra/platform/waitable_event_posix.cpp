@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <mutex>
 
 namespace quorvel {
 namespace platform {
 
-// One blocked Wait. Lock order: an event's m_mutex, then the waiter's mutex.
+// One blocked Wait. Lock order: an event's m_lock, then the waiter's mutex.
 struct WaitableEvent::Waiter {
   std::mutex mutex;
   std::condition_variable wake;
@@ -28,7 +29,7 @@ WaitableEvent::WaitableEvent(bool manualReset) : m_manualReset(manualReset) {}
 WaitableEvent::~WaitableEvent() = default;
 
 void WaitableEvent::Set() {
-  std::lock_guard<std::mutex> guard(m_mutex);
+  CPlainGuard guard(m_lock);
   if (m_manualReset) {
     m_signalled = true;
     for (Registration& r : m_waiters) r.waiter->Fire(r.index);
@@ -46,7 +47,7 @@ void WaitableEvent::Set() {
 }
 
 void WaitableEvent::Reset() {
-  std::lock_guard<std::mutex> guard(m_mutex);
+  CPlainGuard guard(m_lock);
   m_signalled = false;
 }
 
@@ -74,17 +75,21 @@ int WaitableEvent::WaitForEither(WaitableEvent& first, WaitableEvent& second,
   return WaitMany(events, 2, timeoutMs);
 }
 
+void WaitableEvent::LockAll(WaitableEvent* const* ordered, int count) {
+  for (int i = 0; i < count; ++i) ordered[i]->m_lock.Lock();
+}
+
+void WaitableEvent::UnlockAll(WaitableEvent* const* ordered, int count) {
+  for (int i = count - 1; i >= 0; --i) ordered[i]->m_lock.Unlock();
+}
+
 int WaitableEvent::WaitMany(WaitableEvent* const* events, int count, std::uint32_t timeoutMs) {
   // Locks are taken in address order so that two multi-waits on the same
   // pair of events cannot deadlock.
   WaitableEvent* ordered[2] = {events[0], count > 1 ? events[1] : nullptr};
   if (count > 1 && ordered[1] < ordered[0]) std::swap(ordered[0], ordered[1]);
-  auto lockAll = [&]() {
-    for (int i = 0; i < count; ++i) ordered[i]->m_mutex.lock();
-  };
-  auto unlockAll = [&]() {
-    for (int i = count - 1; i >= 0; --i) ordered[i]->m_mutex.unlock();
-  };
+  auto lockAll = [&]() { LockAll(ordered, count); };
+  auto unlockAll = [&]() { UnlockAll(ordered, count); };
 
   std::shared_ptr<Waiter> waiter;
   lockAll();

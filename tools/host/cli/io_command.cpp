@@ -56,9 +56,10 @@ IoCommand::IoCommand(CLI::App& app, const CommonOptions& common) : m_common(comm
 int IoCommand::Run() {
   std::string error;
   host::DriverLibrary library;
-  if (!LoadDriverLibrary(m_common.libraryPath, &library, &error)) return Fail(error);
   std::vector<DeviceDescription> devices;
-  if (!ResolveDevices(library, m_device, &devices, &error)) return Fail(error);
+  if (!LoadDriverAndDevices(m_common.libraryPath, m_device, &library, &devices, &error)) {
+    return Fail(error);
+  }
   const DeviceDescription& device = devices.front();
   for (std::uint32_t output : m_toggle) {
     if (output >= device.OutputCount()) {

@@ -68,9 +68,10 @@ int PtzCommand::Run() {
   }
   std::string error;
   host::DriverLibrary library;
-  if (!LoadDriverLibrary(m_common.libraryPath, &library, &error)) return Fail(error);
   std::vector<DeviceDescription> devices;
-  if (!ResolveDevices(library, m_device, &devices, &error)) return Fail(error);
+  if (!LoadDriverAndDevices(m_common.libraryPath, m_device, &library, &devices, &error)) {
+    return Fail(error);
+  }
   const DeviceDescription& device = devices.front();
 
   // The channel: given, or the first PTZ channel of the device.

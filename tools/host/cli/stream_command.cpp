@@ -107,9 +107,10 @@ StreamCommand::StreamCommand(CLI::App& app, const CommonOptions& common) : m_com
 int StreamCommand::Run() {
   std::string error;
   host::DriverLibrary library;
-  if (!LoadDriverLibrary(m_common.libraryPath, &library, &error)) return Fail(error);
   std::vector<DeviceDescription> devices;
-  if (!ResolveDevices(library, m_device, &devices, &error)) return Fail(error);
+  if (!LoadDriverAndDevices(m_common.libraryPath, m_device, &library, &devices, &error)) {
+    return Fail(error);
+  }
 
   FrameSaver saver(m_outDir);
   if (!saver.Prepare(&error)) return Fail(error);

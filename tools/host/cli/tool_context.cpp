@@ -83,5 +83,12 @@ bool ResolveDevices(const host::DriverLibrary& library, const DeviceOptions& opt
   return true;
 }
 
+bool LoadDriverAndDevices(const std::string& libraryPath, const DeviceOptions& options,
+                          host::DriverLibrary* library, std::vector<DeviceDescription>* devices,
+                          std::string* error) {
+  return LoadDriverLibrary(libraryPath, library, error) &&
+         ResolveDevices(*library, options, devices, error);
+}
+
 }  // namespace hosttool
 }  // namespace strevon

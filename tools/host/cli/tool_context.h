@@ -45,5 +45,10 @@ void AddDeviceOptions(CLI::App* cmd, DeviceOptions* options, bool many);
 bool ResolveDevices(const host::DriverLibrary& library, const DeviceOptions& options,
                     std::vector<DeviceDescription>* devices, std::string* error);
 
+// The opening of every device command: the library loaded, then the devices.
+bool LoadDriverAndDevices(const std::string& libraryPath, const DeviceOptions& options,
+                          host::DriverLibrary* library, std::vector<DeviceDescription>* devices,
+                          std::string* error);
+
 }  // namespace hosttool
 }  // namespace strevon

@@ -36,9 +36,10 @@ int ViewCommand::Run() {
   int port = 0;
   if (!ParseListenAddress(m_listen, &host, &port, &error)) return Fail(error, 2);
   host::DriverLibrary library;
-  if (!LoadDriverLibrary(m_common.libraryPath, &library, &error)) return Fail(error);
   std::vector<DeviceDescription> devices;
-  if (!ResolveDevices(library, m_device, &devices, &error)) return Fail(error);
+  if (!LoadDriverAndDevices(m_common.libraryPath, m_device, &library, &devices, &error)) {
+    return Fail(error);
+  }
   std::vector<std::vector<std::uint32_t>> channels(devices.size());
   for (std::size_t d = 0; d < devices.size(); ++d) {
     if (!ParseChannelList(m_channels, devices[d].ChannelCount(), &channels[d], &error)) {
