@@ -659,10 +659,10 @@ class ICapabilityFrameIntervalList {
 //
 // Close (IIPCaptureDriver slot 2; any host thread, never from inside a
 // driver callback) stops every channel as StopChannel does, the I/O, the
-// PTZ command threads and the worker. It waits
-// up to 5 s for the driver's threads (and up to 1 s more for a debug sink
-// call under way); a thread that is still inside host code or a name
-// lookup then is left to finish by itself, calling no host object again.
+// PTZ command threads and the worker. It waits up to 5 s for the driver's
+// threads (and up to 1 s more for a debug sink call under way); a thread
+// that is still inside host code or a name lookup then is left to finish
+// by itself, calling no host object again.
 // Once Close has returned, no host object handed to the driver is called
 // again and the objects the accessors returned are gone. Close may be
 // called more than once.
