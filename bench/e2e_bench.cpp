@@ -1,13 +1,22 @@
-// strevon_e2e_bench: end-to-end measurements of libstrevon.so against the
-// Gateway simulator running in a process of its own (so that its CPU is not
-// charged to the driver).
+// strevon_e2e_bench: libstrevon.so end to end against the Gateway simulator
+// in a process of its own (its CPU is not charged to the driver), set to its
+// fast stream mode: every channel's message is built once and re-sent with
+// its stamp patched in place, many messages per write, so that the sender is
+// not the ceiling.
 //
-//   throughput  the simulator streams native frames unthrottled; the same
-//               stream is read once by a plain recv loop (raw) and once through
-//               the driver (frame handler checks length, stamp and a sampled
-//               filler checksum; the host's allocator reuses its buffers)
-//   steady      64 channels at 25 fps, 100 KiB frames: write-to-callback
-//               latency, CPU of the driver's threads per frame, RSS
+//   loopback    the machine's limit: a sender and a receiver thread that only
+//               move bytes over a loopback connection
+//   throughput  per case, windows of a raw reader (recv into a large buffer,
+//               walk the messages by their length prefixes) and of the driver
+//               alternate against the same simulator, at least five pairs;
+//               MB/s of frame bodies and CPU per byte of the thread that
+//               reads the socket; ratios are medians of the pairs
+//   drivers     eight drivers against one, alternating
+//   steady      64 channels at 25 fps, 100 KiB; scale: 256 channels at 25 fps,
+//               100 KiB, plus one long driver run for lost frames, CPU and RSS
+//               growth. Latency is stamp to the end of the message's recv
+//               (raw) or to the host's frame handler (driver), alternating
+//   first_frame StartChannel on a connected driver to its first frame
 //   idle        RSS added by one open, connected driver with no channel running
 //   control     host PTZ call to the command arriving at the Gateway, and
 //               Open to the profile request (the last step of connecting),
@@ -17,20 +26,24 @@
 //   --sim PATH          strevon-gateway-sim executable (default: built beside)
 //   --lib PATH          libstrevon.so (default: built beside)
 //   --out FILE          JSON rows (default: bench/results/latest.json)
-//   --window-ms N       measuring window per throughput case (default 1500)
-//   --steady-s N        length of the steady run (default 60)
-//   --quick             a reduced matrix for a smoke run
-//   --only NAME         throughput | steady | idle | control (repeatable)
+//   --window-ms N       measuring window of one side of a pair (default 1000)
+//   --pairs N           alternating pairs per case (default 5)
+//   --scale-s N         length of the long scale run (default 60)
+//   --quick             a reduced matrix and shorter runs for a smoke run
+//   --only NAME         loopback | throughput | drivers | steady | scale |
+//                       first_frame | idle | control (repeatable)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,13 +53,14 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <map>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "channel_setup.h"
@@ -113,66 +127,85 @@ std::int64_t OtherThreadsCpuUs() {
 
 // ------------------------------------------------------------- result rows
 
-struct Row {
-  std::string name;
-  std::optional<double> frame_size, channels, drivers, raw_MBps, driver_MBps, ratio, fps, p50_us,
-      p99_us, p999_us, cpu_pct, rss_kib, cpu_us_per_frame;
-  // Beyond the common fields: heap in use, frames missing or out of order.
-  std::optional<double> heap_kib, lost, reordered;
+// One JSON object, its fields in the order they were added.
+class Row {
+ public:
+  explicit Row(const std::string& name) { m_fields.emplace_back("case", "\"" + name + "\""); }
+  Row& Num(const std::string& key, std::optional<double> v, int precision = 1) {
+    char buf[64] = "null";
+    if (v) std::snprintf(buf, sizeof buf, "%.*f", precision, *v);
+    m_fields.emplace_back(key, buf);
+    return *this;
+  }
+  std::string Json() const {
+    std::string out = "{";
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+      out += (i ? ", \"" : "\"") + m_fields[i].first + "\": " + m_fields[i].second;
+    }
+    return out + "}";
+  }
+  std::string Line() const {
+    std::string out;
+    for (const auto& f : m_fields) out += f.first + "=" + f.second + " ";
+    return out;
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> m_fields;
 };
 
-std::string Num(const std::optional<double>& v, int precision = 1) {
-  if (!v) return "null";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", precision, *v);
-  return buf;
-}
-
-std::string Cell(const std::optional<double>& v, int precision = 1) {
-  return v ? Num(v, precision) : "-";
+void Emit(std::vector<Row>& rows, const Row& row) {
+  std::printf("%s\n", row.Line().c_str());
+  std::fflush(stdout);
+  rows.push_back(row);
 }
 
 void WriteJson(const std::vector<Row>& rows, const std::string& path) {
   std::ofstream out(path);
   out << "[\n";
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    const Row& r = rows[i];
-    out << "  {\"case\": \"" << r.name << "\", \"frame_size\": " << Num(r.frame_size, 0)
-        << ", \"channels\": " << Num(r.channels, 0) << ", \"drivers\": " << Num(r.drivers, 0)
-        << ", \"raw_MBps\": " << Num(r.raw_MBps) << ", \"driver_MBps\": " << Num(r.driver_MBps)
-        << ", \"ratio\": " << Num(r.ratio, 3) << ", \"fps\": " << Num(r.fps)
-        << ", \"p50_us\": " << Num(r.p50_us) << ", \"p99_us\": " << Num(r.p99_us)
-        << ", \"p999_us\": " << Num(r.p999_us) << ", \"cpu_pct\": " << Num(r.cpu_pct)
-        << ", \"rss_kib\": " << Num(r.rss_kib, 0)
-        << ", \"cpu_us_per_frame\": " << Num(r.cpu_us_per_frame, 2)
-        << ", \"heap_kib\": " << Num(r.heap_kib, 0) << ", \"lost\": " << Num(r.lost, 0)
-        << ", \"reordered\": " << Num(r.reordered, 0) << "}"
-        << (i + 1 < rows.size() ? ",\n" : "\n");
+    out << "  " << rows[i].Json() << (i + 1 < rows.size() ? ",\n" : "\n");
   }
   out << "]\n";
 }
 
-void PrintRow(const Row& r) {
-  std::printf("%-22s %8s %4s %3s %9s %9s %6s %9s %9s %9s %9s %6s %8s %7s\n", r.name.c_str(),
-              Cell(r.frame_size, 0).c_str(), Cell(r.channels, 0).c_str(), Cell(r.drivers, 0).c_str(),
-              Cell(r.raw_MBps).c_str(), Cell(r.driver_MBps).c_str(), Cell(r.ratio, 2).c_str(),
-              Cell(r.fps, 0).c_str(), Cell(r.p50_us, 0).c_str(), Cell(r.p99_us, 0).c_str(),
-              Cell(r.p999_us, 0).c_str(), Cell(r.cpu_pct, 0).c_str(), Cell(r.rss_kib, 0).c_str(),
-              Cell(r.cpu_us_per_frame, 1).c_str());
-  std::fflush(stdout);
-}
-
-void PrintHeader() {
-  std::printf("%-22s %8s %4s %3s %9s %9s %6s %9s %9s %9s %9s %6s %8s %7s\n", "case", "bytes", "ch",
-              "drv", "raw MB/s", "drv MB/s", "ratio", "frames/s", "p50 us", "p99 us", "p99.9 us",
-              "cpu%", "rss KiB", "us/frm");
-}
-
-double Percentile(std::vector<double>& v, double q) {
+double Percentile(std::vector<double> v, double q) {
   if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
   const std::size_t i = std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())));
   return v[i];
+}
+
+struct Spread {
+  double median = 0, min = 0, max = 0;
+};
+
+Spread SpreadOf(const std::vector<double>& v) {
+  Spread s;
+  if (v.empty()) return s;
+  s.median = Percentile(v, 0.5);
+  s.min = *std::min_element(v.begin(), v.end());
+  s.max = *std::max_element(v.begin(), v.end());
+  return s;
+}
+
+std::string Show(const Spread& s, int precision) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%.*f [%.*f..%.*f]", precision, s.median, precision, s.min, precision, s.max);
+  return buf;
+}
+
+// CPU time of a thread, read from any thread of the process.
+std::uint64_t ThreadCpuNs(clockid_t clock) {
+  timespec ts{};
+  if (clock_gettime(clock, &ts) != 0) return 0;
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
+}
+
+clockid_t CpuClockOf(pthread_t thread) {
+  clockid_t clock{};
+  if (pthread_getcpuclockid(thread, &clock) != 0) return CLOCK_THREAD_CPUTIME_ID;
+  return clock;
 }
 
 // -------------------------------------------------------- simulator process
@@ -181,20 +214,20 @@ struct SimConfig {
   std::size_t frame_size = 1024;
   int cameras = 64;
   double fps = 0;  // 0: unthrottled
-  bool require_logon = true;
 };
 
 std::string ScenarioJson(const SimConfig& c) {
   std::ostringstream j;
-  j << "{\"require_logon\": " << (c.require_logon ? "true" : "false")
-    << ", \"realtime_streams\": " << c.cameras << ", \"input_toggle_ms\": 0"
+  // No log-on required, so that the raw reader may subscribe at once; the
+  // driver logs on all the same.
+  j << "{\"require_logon\": false, \"realtime_streams\": " << c.cameras << ", \"input_toggle_ms\": 0"
     << ", \"users\": [{\"name\": \"admin\", \"password\": \"admin\", \"profiles\": [\"service\"]}]"
     << ", \"profiles\": [{\"name\": \"service\", \"inputs\": [], \"outputs\": [], \"cameras\": [";
   for (int i = 0; i < c.cameras; ++i) {
     j << (i ? ", " : "") << "{\"pid\": \"cam-" << i << "\", \"name\": \"Camera " << i << "\"}";
   }
   j << "]}], \"video\": {\"width\": 704, \"height\": 576, \"fps\": " << c.fps
-    << ", \"render_jpeg\": false, \"jpeg_size\": " << c.frame_size
+    << ", \"render_jpeg\": false, \"fast_stream\": true, \"jpeg_size\": " << c.frame_size
     << ", \"native_size\": " << c.frame_size << "}}";
   return j.str();
 }
@@ -258,6 +291,72 @@ class SimProcess {
   std::uint16_t m_port = 0;
 };
 
+// ----------------------------------------------------------- loopback limit
+
+int ConnectLoopback(std::uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+// A sender writing chunk-sized blocks and a receiver reading chunk-sized
+// blocks over one loopback connection, nothing else: MB/s over window_ms.
+double LoopbackMBps(std::size_t chunk, int window_ms) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (listener >= 0) close(listener);
+    return 0;
+  }
+  const int client = ConnectLoopback(ntohs(addr.sin_port));
+  const int server = accept(listener, nullptr, nullptr);
+  close(listener);
+  if (client < 0 || server < 0) {
+    if (client >= 0) close(client);
+    if (server >= 0) close(server);
+    return 0;
+  }
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> received{0};
+  std::thread sender([&] {
+    std::vector<unsigned char> data(chunk, 0x5A);
+    while (!stop.load(std::memory_order_relaxed)) {
+      if (send(server, data.data(), data.size(), MSG_NOSIGNAL) <= 0) break;
+    }
+  });
+  std::thread receiver([&] {
+    std::vector<unsigned char> data(chunk);
+    for (;;) {
+      const ssize_t n = recv(client, data.data(), data.size(), 0);
+      if (n <= 0) break;
+      received.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
+    }
+  });
+  std::this_thread::sleep_for(200ms);
+  const std::uint64_t b0 = received.load();
+  const auto t0 = Clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(window_ms));
+  const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  const std::uint64_t b1 = received.load();
+  stop.store(true);
+  shutdown(client, SHUT_RDWR);
+  shutdown(server, SHUT_RDWR);
+  sender.join();
+  receiver.join();
+  close(client);
+  close(server);
+  return static_cast<double>(b1 - b0) / seconds / 1e6;
+}
+
 // --------------------------------------------------------------- raw reader
 
 std::string SubscribeText(int channel) {
@@ -266,153 +365,209 @@ std::string SubscribeText(int channel) {
          "&format=Native&type=FullRate&width=704&height=576&starttime=1";
 }
 
-// Counts whole messages in a byte stream without copying them: marker, header
-// length, header, body length, body.
-class MessageCounter {
+// Walks a byte stream message by message (marker, header length, header,
+// body length, body) by the length prefixes alone. Of a body it keeps only
+// the bytes that pass by anyway at the stamp's place, to tell a frame and
+// its send time.
+class MessageWalker {
  public:
-  void Feed(const unsigned char* p, std::size_t n) {
+  // done(body_length, send_time_ns) for every stamped frame.
+  template <typename Done>
+  void Feed(const unsigned char* p, std::size_t n, Done&& done) {
     while (n > 0) {
-      if (m_skip > 0) {
-        const std::size_t k = std::min(m_skip, n);
-        m_skip -= k;
-        p += k;
-        n -= k;
-        if (m_skip == 0) Advance();
-        continue;
+      const std::size_t k = std::min(m_need, n);
+      if (m_state == kHeaderLength || m_state == kBodyLength) {
+        for (std::size_t i = 0; i < k; ++i) m_word |= static_cast<std::uint32_t>(p[i]) << (8 * (4 - m_need + i));
+      } else if (m_state == kBody && m_pos < kKept) {
+        const std::size_t keep = std::min(k, kKept - m_pos);
+        std::memcpy(m_kept + m_pos, p, keep);
       }
-      m_word = (m_word >> 8) | (static_cast<std::uint32_t>(*p) << 24);
-      ++p;
-      --n;
-      if (++m_got == 4) Advance();
+      if (m_state == kBody) m_pos += k;
+      m_need -= k;
+      p += k;
+      n -= k;
+      while (m_need == 0) Advance(done);
     }
   }
-  std::uint64_t Frames() const { return m_frames; }
 
  private:
-  // States: 0 marker, 1 header length, 2 header, 3 body length, 4 body.
-  void Advance() {
-    m_got = 0;
+  enum State { kMarker, kHeaderLength, kHeader, kBodyLength, kBody };
+  static constexpr std::size_t kKept = strevon::sim::kSendTimeOffset + 8;
+
+  template <typename Done>
+  void Advance(Done&& done) {
     switch (m_state) {
-      case 0: m_state = 1; break;
-      case 1: m_state = 2; m_skip = m_word; if (m_skip == 0) Advance(); break;
-      case 2: m_state = 3; break;
-      case 3:
-        m_state = 4;
-        m_skip = m_word;
-        if (m_skip == 0) { m_state = 0; m_skip = strevon_marker_skip; }
+      case kMarker: m_state = kHeaderLength; m_need = 4; m_word = 0; break;
+      case kHeaderLength: m_state = kHeader; m_need = m_word; break;
+      case kHeader: m_state = kBodyLength; m_need = 4; m_word = 0; break;
+      case kBodyLength: m_state = kBody; m_need = m_word; m_length = m_word; m_pos = 0; break;
+      case kBody:
+        if (m_length >= kKept && std::memcmp(m_kept, strevon::sim::kFrameStampMagic, 4) == 0) {
+          std::uint64_t t = 0;
+          for (int i = 7; i >= 0; --i) t = (t << 8) | m_kept[strevon::sim::kSendTimeOffset + static_cast<std::size_t>(i)];
+          done(m_length, t);
+        }
+        m_state = kMarker;
+        m_need = kMarkerSize;
         break;
-      case 4: ++m_frames; m_state = 0; m_skip = strevon_marker_skip; break;
     }
   }
-  static constexpr std::size_t strevon_marker_skip = 15;
-  int m_state = 0;
-  std::size_t m_skip = strevon_marker_skip;
-  int m_got = 0;
+
+  static constexpr std::size_t kMarkerSize = 15;
+  State m_state = kMarker;
+  std::size_t m_need = kMarkerSize;
   std::uint32_t m_word = 0;
-  std::uint64_t m_frames = 0;
+  std::uint32_t m_length = 0;
+  std::size_t m_pos = 0;
+  unsigned char m_kept[kKept] = {};
 };
 
-struct Counters {
-  std::atomic<std::uint64_t> bytes{0};
-  std::atomic<std::uint64_t> frames{0};
-  std::atomic<std::uint64_t> bad{0};
-  std::atomic<std::uint64_t> lost{0};       // sequence numbers skipped
-  std::atomic<std::uint64_t> reordered{0};  // a sequence number not above the last
-};
+// One connection subscribed to channels [0, channels), read by a plain recv
+// loop into a large buffer on a thread of its own until destroyed.
+class RawReader {
+ public:
+  RawReader(std::uint16_t port, int channels, std::size_t latency_room) : m_latencies(latency_room, 0.0) {
+    m_fd = ConnectLoopback(port);
+    if (m_fd < 0) return;
+    std::string out;
+    for (int c = 0; c < channels; ++c) {
+      const std::string text = SubscribeText(c);
+      unsigned char length[4];
+      for (int i = 0; i < 4; ++i) length[i] = static_cast<unsigned char>(text.size() >> (8 * i));
+      out.append(reinterpret_cast<char*>(length), 4);
+      out += text;
+    }
+    if (send(m_fd, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) return;
+    m_thread = std::thread([this] { Run(); });
+    m_clock = CpuClockOf(m_thread.native_handle());
+  }
+  ~RawReader() { Stop(); }
+  RawReader(const RawReader&) = delete;
+  RawReader& operator=(const RawReader&) = delete;
 
-// One connection read by a plain recv loop into a large buffer.
-void RawReader(std::uint16_t port, int channels, std::atomic<bool>* stop, Counters* counters) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return;
+  bool Running() const { return m_thread.joinable(); }
+  std::uint64_t Bytes() const { return m_bytes.load(std::memory_order_relaxed); }
+  std::uint64_t Frames() const { return m_frames.load(std::memory_order_relaxed); }
+  std::uint64_t CpuNs() const { return ThreadCpuNs(m_clock); }
+  void Record(bool on) { m_record.store(on); }
+  void Stop() {
+    if (m_fd >= 0) shutdown(m_fd, SHUT_RDWR);
+    if (m_thread.joinable()) m_thread.join();
+    if (m_fd >= 0) close(m_fd);
+    m_fd = -1;
   }
-  for (int c = 0; c < channels; ++c) {
-    const std::string text = SubscribeText(c);
-    const std::uint32_t len = static_cast<std::uint32_t>(text.size());
-    unsigned char frame[4] = {static_cast<unsigned char>(len), static_cast<unsigned char>(len >> 8),
-                              static_cast<unsigned char>(len >> 16), static_cast<unsigned char>(len >> 24)};
-    std::string out(reinterpret_cast<char*>(frame), 4);
-    out += text;
-    if (send(fd, out.data(), out.size(), MSG_NOSIGNAL) < 0) break;
+  // After Stop.
+  std::vector<double> Latencies() const {
+    return std::vector<double>(m_latencies.begin(), m_latencies.begin() + static_cast<std::ptrdiff_t>(m_count));
   }
-  timeval tv{0, 200000};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  std::vector<unsigned char> buffer(4u << 20);
-  MessageCounter counter;
-  while (!stop->load(std::memory_order_relaxed)) {
-    const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
-    if (n == 0) break;
-    if (n < 0) continue;
-    counter.Feed(buffer.data(), static_cast<std::size_t>(n));
-    counters->bytes.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
-    counters->frames.store(counter.Frames(), std::memory_order_relaxed);
+
+ private:
+  void Run() {
+    std::vector<unsigned char> buffer(4u << 20);
+    MessageWalker walker;
+    for (;;) {
+      const ssize_t n = recv(m_fd, buffer.data(), buffer.size(), 0);
+      if (n <= 0) break;
+      const std::uint64_t now = MonotonicNs();
+      const bool record = m_record.load(std::memory_order_relaxed);
+      std::uint64_t bytes = 0, frames = 0;
+      walker.Feed(buffer.data(), static_cast<std::size_t>(n), [&](std::uint32_t length, std::uint64_t sent) {
+        bytes += length;
+        ++frames;
+        if (record && sent != 0 && now > sent && m_count < m_latencies.size()) {
+          m_latencies[m_count++] = static_cast<double>(now - sent) / 1000.0;
+        }
+      });
+      m_bytes.fetch_add(bytes, std::memory_order_relaxed);
+      m_frames.fetch_add(frames, std::memory_order_relaxed);
+    }
   }
-  close(fd);
-}
+
+  int m_fd = -1;
+  std::thread m_thread;
+  clockid_t m_clock = CLOCK_THREAD_CPUTIME_ID;
+  std::atomic<bool> m_record{false};
+  std::atomic<std::uint64_t> m_bytes{0};
+  std::atomic<std::uint64_t> m_frames{0};
+  std::vector<double> m_latencies;  // reader thread while it runs
+  std::size_t m_count = 0;
+};
 
 // ------------------------------------------------------------ frame handler
 
-// Checks every frame (data size, stamp, body length) and the whole filler of
-// every 64th frame; optionally records write-to-callback latency.
+// Checks every frame's data size and stamp, counts frames missing or out of
+// order per channel, optionally records stamp-to-callback latency, and
+// notes the CPU clock of the thread it is called on (the driver's receiver).
 class BenchHandler : public quorvel::ipcapture::IFrameHandler {
  public:
-  BenchHandler(Counters* counters, std::size_t expected) : m_counters(counters), m_expected(expected) {}
+  BenchHandler(std::size_t expected, std::size_t latency_room)
+      : m_expected(expected), m_latencies(latency_room, 0.0), m_last(1024, 0) {}
   bool CaptureFrameCallback(quorvel::ipcapture::ICaptureFrame* captureFrame) override {
     const std::uint64_t now = MonotonicNs();
+    if (!m_clockKnown.load(std::memory_order_relaxed)) {
+      m_clock = CpuClockOf(pthread_self());
+      m_clockKnown.store(true);
+    }
     auto* frame = static_cast<strevon::host::Frame*>(captureFrame);
     const unsigned char* body = frame->GetBuffer();
     const std::size_t size = frame->dataSize;
     strevon::sim::FrameStamp stamp;
-    bool good = body != nullptr && size == m_expected && strevon::sim::ReadFrameStamp(body, size, &stamp) &&
-                stamp.body_length == size;
-    if (good && (m_seen++ % 64) == 0) good = strevon::sim::CheckNativeFiller(body, size, stamp.sequence);
-    if (!good) m_counters->bad.fetch_add(1, std::memory_order_relaxed);
-    if (good) CheckSequence(stamp);
-    if (good && m_record.load(std::memory_order_relaxed) && stamp.send_time_ns != 0 && now > stamp.send_time_ns) {
-      if (m_count < m_latencies.size()) {
+    const bool good = body != nullptr && size == m_expected && strevon::sim::ReadFrameStamp(body, size, &stamp) &&
+                      stamp.body_length == size && body[size - 1] == strevon::sim::FillerByte(size - 1, 0);
+    if (!good) {
+      m_bad.fetch_add(1, std::memory_order_relaxed);
+    } else {
+      CheckSequence(stamp);
+      if (m_record.load(std::memory_order_relaxed) && now > stamp.send_time_ns && m_count < m_latencies.size()) {
         m_latencies[m_count++] = static_cast<double>(now - stamp.send_time_ns) / 1000.0;
       }
     }
-    m_counters->frames.fetch_add(1, std::memory_order_relaxed);
-    m_counters->bytes.fetch_add(size, std::memory_order_relaxed);
+    m_frames.fetch_add(1, std::memory_order_relaxed);
+    m_bytes.fetch_add(size, std::memory_order_relaxed);
     return true;
   }
   void OnSignalLost() override {}
+
+  std::uint64_t Bytes() const { return m_bytes.load(std::memory_order_relaxed); }
+  std::uint64_t Frames() const { return m_frames.load(std::memory_order_relaxed); }
+  std::uint64_t Bad() const { return m_bad.load(); }
+  std::uint64_t Lost() const { return m_lost.load(); }
+  std::uint64_t Reordered() const { return m_reordered.load(); }
+  // 0 until the first frame.
+  std::uint64_t CpuNs() const { return m_clockKnown.load() ? ThreadCpuNs(m_clock) : 0; }
+  void Record(bool on) { m_record.store(on); }
+  // A new subscription starts its sequence numbers again. While no frame
+  // is delivered.
+  void Resubscribed() { std::fill(m_last.begin(), m_last.end(), 0); }
+  // While no frame is delivered; empties the record.
+  std::vector<double> TakeLatencies() {
+    std::vector<double> out(m_latencies.begin(), m_latencies.begin() + static_cast<std::ptrdiff_t>(m_count));
+    m_count = 0;
+    return out;
+  }
+
+ private:
   // Every channel's frames must arrive one sequence number after another.
   void CheckSequence(const strevon::sim::FrameStamp& stamp) {
+    if (stamp.channel >= m_last.size()) return;
     std::uint64_t& last = m_last[stamp.channel];
     if (last != 0 && stamp.sequence + 1 <= last) {
-      m_counters->reordered.fetch_add(1, std::memory_order_relaxed);
+      m_reordered.fetch_add(1, std::memory_order_relaxed);
     } else if (last != 0 && stamp.sequence + 1 > last + 1) {
-      m_counters->lost.fetch_add(stamp.sequence - last, std::memory_order_relaxed);
+      m_lost.fetch_add(stamp.sequence - last, std::memory_order_relaxed);
     }
     last = stamp.sequence + 1;
   }
-  void Record(bool on) { m_record.store(on); }
-  // Read after the driver is gone.
-  std::vector<double> Latencies() const {
-    return std::vector<double>(m_latencies.begin(), m_latencies.begin() + static_cast<std::ptrdiff_t>(m_count));
-  }
-  // Room for n latencies, written once now so that the run's resident
-  // memory does not grow with the harness's own records. Before streaming.
-  void ReserveLatencies(std::size_t n) { m_latencies.assign(n, 0.0); }
 
- private:
-  Counters* m_counters;
   const std::size_t m_expected;
-  std::uint64_t m_seen = 0;  // receiver thread only
-  std::map<std::uint32_t, std::uint64_t> m_last;  // channel -> last sequence + 1; receiver thread
+  std::atomic<bool> m_clockKnown{false};
+  clockid_t m_clock = CLOCK_THREAD_CPUTIME_ID;
   std::atomic<bool> m_record{false};
-  std::vector<double> m_latencies;  // receiver thread only while the driver runs
+  std::atomic<std::uint64_t> m_bytes{0}, m_frames{0}, m_bad{0}, m_lost{0}, m_reordered{0};
+  std::vector<double> m_latencies;  // receiver thread while frames flow
   std::size_t m_count = 0;
+  std::vector<std::uint64_t> m_last;  // channel -> last sequence + 1; receiver thread
 };
-
-// ------------------------------------------------------------------ drivers
 
 std::vector<std::string> CustomParameters(int channels) {
   std::vector<std::string> p = {"0", "3"};
@@ -461,237 +616,359 @@ struct Options {
   std::string sim_exe = STREVON_SIM_EXE;
   std::string lib_path = STREVON_LIBRARY_PATH;
   std::string out = STREVON_DEFAULT_RESULTS;
-  int window_ms = 1500;
-  int steady_s = 60;
+  int window_ms = 1000;
+  int pairs = 5;
+  int steady_window_ms = 3000;
+  int scale_s = 60;
   bool quick = false;
   std::set<std::string> only;
   std::string home;
   bool Wants(const std::string& part) const { return only.empty() || only.count(part) != 0; }
 };
 
-struct DriverRun {
-  double MBps = 0, fps = 0, cpu_pct = 0, cpu_us_per_frame = 0;
-  std::uint64_t bad = 0, lost = 0, reordered = 0;
-  bool ok = false;
-  long rss_kib = 0;
-  long rss_growth_kib = 0;  // window end against window start
-  std::vector<double> latencies;
+// Channels [0, channels) of one driver, started into one handler and
+// stopped again, as often as the alternation asks.
+class DriverSide {
+ public:
+  DriverSide(strevon::host::DriverLibrary& library, std::uint16_t port, int channels, std::size_t size,
+             std::size_t latency_room)
+      : m_channels(channels), m_handler(size, latency_room), m_driver(library, port, channels) {}
+  bool Opened() const { return m_driver.opened; }
+  void Start() {
+    auto* capture = m_driver.driver->GetVideoCaptureEx();
+    for (int c = 0; c < m_channels; ++c) capture->StartChannel(static_cast<std::uint32_t>(c), &m_handler, &m_setup);
+  }
+  // No frame reaches the handler afterwards.
+  void Stop() {
+    auto* capture = m_driver.driver->GetVideoCaptureEx();
+    for (int c = 0; c < m_channels; ++c) capture->StopChannel(static_cast<std::uint32_t>(c));
+    m_handler.Resubscribed();
+  }
+  BenchHandler& Handler() { return m_handler; }
+
+ private:
+  const int m_channels;
+  strevon::host::ChannelSetup m_setup{704, 576};
+  BenchHandler m_handler;
+  // Last, so that it ends (and with it every delivery) first.
+  Driver m_driver;
 };
 
-// Streams through `drivers` drivers of `channels` channels each; measures
-// for window_ms after every channel delivered its first frames.
-DriverRun RunDrivers(const Options& o, strevon::host::DriverLibrary& library, const SimProcess& sim,
-                     std::size_t size, int channels, int drivers, int window_ms, int warm_ms,
-                     bool record_latency) {
-  DriverRun result;
-  Counters counters;
-  std::vector<std::unique_ptr<Driver>> ds;
-  std::vector<std::unique_ptr<BenchHandler>> handlers;  // one per driver: one receiver thread each
-  strevon::host::ChannelSetup channelSetup(704, 576);
-  for (int d = 0; d < drivers; ++d) {
-    ds.push_back(std::make_unique<Driver>(library, sim.Port(), channels));
-    handlers.push_back(std::make_unique<BenchHandler>(&counters, size));
-    // Generously more than the steady run's 25 fps per channel can fill.
-    if (record_latency) handlers.back()->ReserveLatencies(static_cast<std::size_t>(channels) * 40 * (window_ms / 1000 + 2));
-  }
-  bool ok = true;
-  for (auto& d : ds) ok = ok && d->opened;
-  // Channels are started once every driver has read its profile (the last
-  // step of connecting): a subscription queued earlier is dropped by the
-  // reconnect that the first connection begins with.
-  ok = ok && WaitFor([&] { return sim.CountInLog("\"user/profile\"") >= drivers; }, 20s);
-  if (ok) {
-    for (int d = 0; d < drivers; ++d) {
-      auto* capture = ds[d]->driver->GetVideoCaptureEx();
-      for (int c = 0; c < channels; ++c) {
-        capture->StartChannel(static_cast<std::uint32_t>(c), handlers[d].get(), &channelSetup);
-      }
-    }
-    ok = WaitFor([&] { return counters.frames.load() >= static_cast<std::uint64_t>(channels * drivers); }, 20s);
-  }
-  if (ok) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(warm_ms));
-    for (auto& h : handlers) h->Record(record_latency);
-    const std::uint64_t b0 = counters.bytes.load(), f0 = counters.frames.load();
-    const std::int64_t c0 = OtherThreadsCpuUs();
-    const auto t0 = Clock::now();
-    const long rss_start = RssKib();
-    long rss_max = rss_start;
-    while (Clock::now() - t0 < std::chrono::milliseconds(window_ms)) {
-      std::this_thread::sleep_for(std::min(250, window_ms) * 1ms);
-      rss_max = std::max(rss_max, RssKib());
-    }
-    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    const std::int64_t c1 = OtherThreadsCpuUs();
-    const std::uint64_t b1 = counters.bytes.load(), f1 = counters.frames.load();
-    for (auto& h : handlers) h->Record(false);
-    result.MBps = static_cast<double>(b1 - b0) / seconds / 1e6;
-    result.fps = static_cast<double>(f1 - f0) / seconds;
-    result.cpu_pct = static_cast<double>(c1 - c0) / 1e4 / seconds;
-    result.cpu_us_per_frame = f1 > f0 ? static_cast<double>(c1 - c0) / static_cast<double>(f1 - f0) : 0;
-    result.rss_kib = rss_max;
-    result.rss_growth_kib = RssKib() - rss_start;
-    result.ok = true;
-  }
-  ds.clear();  // the drivers end before their handlers are read
-  result.bad = counters.bad.load();
-  result.lost = counters.lost.load();
-  result.reordered = counters.reordered.load();
-  for (auto& h : handlers) {
-    const std::vector<double> latencies = h->Latencies();
-    result.latencies.insert(result.latencies.end(), latencies.begin(), latencies.end());
-  }
-  (void)o;
-  return result;
+// Channels are started once every driver has read its profile (the last
+// step of connecting): a subscription queued earlier is dropped by the
+// reconnect that the first connection begins with.
+bool WaitConnected(const SimProcess& sim, int drivers) {
+  return WaitFor([&] { return sim.CountInLog("\"user/profile\"") >= drivers; }, 30s);
 }
 
-struct RawRun {
-  double MBps = 0, fps = 0;
+struct Sample {
+  double MBps = 0;
+  double cpu_ns_per_byte = 0;
 };
 
-RawRun RunRaw(std::uint16_t port, int channels, int connections, int window_ms, int warm_ms) {
-  std::atomic<bool> stop{false};
-  std::vector<Counters> counters(static_cast<std::size_t>(connections));
-  std::vector<std::thread> threads;
-  for (int i = 0; i < connections; ++i) threads.emplace_back(RawReader, port, channels, &stop, &counters[i]);
-  auto sum = [&](bool frames) {
-    std::uint64_t s = 0;
-    for (auto& c : counters) s += frames ? c.frames.load() : c.bytes.load();
-    return s;
-  };
-  WaitFor([&] { return sum(true) >= static_cast<std::uint64_t>(channels * connections); }, 10s);
-  std::this_thread::sleep_for(std::chrono::milliseconds(warm_ms));
-  const std::uint64_t b0 = sum(false), f0 = sum(true);
+// Bytes delivered and CPU of the reading thread over one window.
+Sample Measure(int window_ms, const std::function<std::uint64_t()>& bytes,
+               const std::function<std::uint64_t()>& cpu_ns) {
+  const std::uint64_t b0 = bytes(), c0 = cpu_ns();
   const auto t0 = Clock::now();
   std::this_thread::sleep_for(std::chrono::milliseconds(window_ms));
   const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-  const std::uint64_t b1 = sum(false), f1 = sum(true);
-  stop.store(true);
-  for (auto& t : threads) t.join();
-  return RawRun{static_cast<double>(b1 - b0) / seconds / 1e6, static_cast<double>(f1 - f0) / seconds};
+  const std::uint64_t b1 = bytes(), c1 = cpu_ns();
+  Sample s;
+  s.MBps = static_cast<double>(b1 - b0) / seconds / 1e6;
+  s.cpu_ns_per_byte = b1 > b0 ? static_cast<double>(c1 - c0) / static_cast<double>(b1 - b0) : 0;
+  return s;
 }
 
-// ------------------------------------------------------------------- parts
+constexpr std::chrono::milliseconds kWarm{200};
+// After the driver's channels stop, the bytes the simulator had written
+// still drain before the raw side's window.
+constexpr std::chrono::milliseconds kDrain{100};
 
-// Throughput of several drivers against one driver with the same frames
-// and channels, from the rows already measured.
-void PrintScaling(std::vector<Row>& rows, const Row& many) {
-  std::optional<double> single;
-  for (const Row& one : rows) {
-    if (one.name == "throughput" && one.drivers == 1.0 && one.frame_size == many.frame_size &&
-        one.channels == many.channels && one.driver_MBps && *one.driver_MBps > 0) {
-      single = one.driver_MBps;
-    }
+std::vector<std::pair<std::size_t, double>> g_loopback;  // read size -> MB/s
+
+void Loopback(const Options& o, std::vector<Row>& rows) {
+  for (std::size_t chunk : {std::size_t{65536}, std::size_t{262144}, std::size_t{1} << 20, std::size_t{4} << 20}) {
+    std::vector<double> v;
+    for (int i = 0; i < (o.quick ? 1 : 3); ++i) v.push_back(LoopbackMBps(chunk, o.quick ? 300 : 500));
+    const double mbps = Percentile(v, 0.5);
+    g_loopback.emplace_back(chunk, mbps);
+    Row r("loopback");
+    r.Num("frame_size", static_cast<double>(chunk), 0).Num("MBps", mbps);
+    Emit(rows, r);
   }
-  if (!single) return;
-  Row s;
-  s.name = "scaling_vs_1_driver";
-  s.frame_size = many.frame_size;
-  s.channels = many.channels;
-  s.drivers = many.drivers;
-  s.driver_MBps = many.driver_MBps;
-  s.ratio = *many.driver_MBps / *single;
-  PrintRow(s);
-  rows.push_back(s);
+}
+
+double LoopbackAt(std::size_t size) {
+  double best = 0;
+  for (const auto& kv : g_loopback) {
+    if (kv.first <= std::max<std::size_t>(size, 65536)) best = kv.second;
+  }
+  return best;
 }
 
 void Throughput(const Options& o, strevon::host::DriverLibrary& library, std::vector<Row>& rows) {
-  std::vector<std::size_t> sizes = {1024, 16384, 262144, 1048575};
-  std::vector<int> channel_counts = {1, 16, 64};
-  std::vector<int> driver_counts = {1, 8};
-  if (o.quick) {
-    sizes = {16384, 1048575};
-    channel_counts = {1, 16};
-    driver_counts = {1};
-  }
-  for (std::size_t size : sizes) {
-    for (int drivers : driver_counts) {
-      for (int channels : channel_counts) {
-        SimConfig raw_config;
-        raw_config.frame_size = size;
-        raw_config.cameras = std::max(channels, 2);
-        raw_config.require_logon = false;
-        RawRun raw;
-        {
-          SimProcess sim(o.sim_exe, o.home, raw_config);
-          if (sim.Port() == 0) { std::fprintf(stderr, "simulator did not start\n"); return; }
-          raw = RunRaw(sim.Port(), channels, drivers, o.window_ms, 300);
-        }
-        SimConfig config = raw_config;
-        config.require_logon = true;
-        DriverRun run;
-        {
-          SimProcess sim(o.sim_exe, o.home, config);
-          if (sim.Port() == 0) { std::fprintf(stderr, "simulator did not start\n"); return; }
-          run = RunDrivers(o, library, sim, size, channels, drivers, o.window_ms, 300, false);
-        }
-        Row r;
-        r.name = "throughput";
-        r.frame_size = static_cast<double>(size);
-        r.channels = channels;
-        r.drivers = drivers;
-        r.raw_MBps = raw.MBps;
-        if (run.ok) {
-          r.driver_MBps = run.MBps;
-          r.ratio = raw.MBps > 0 ? run.MBps / raw.MBps : 0;
-          r.fps = run.fps;
-          r.cpu_pct = run.cpu_pct;
-          r.cpu_us_per_frame = run.cpu_us_per_frame;
-        } else {
-          r.name = "throughput(FAILED)";
-        }
-        if (run.bad != 0) {
-          r.name = "throughput(BAD)";
-          std::fprintf(stderr, "%llu frames failed the check\n", static_cast<unsigned long long>(run.bad));
-        }
-        PrintRow(r);
-        rows.push_back(r);
-        if (drivers > 1 && r.driver_MBps) PrintScaling(rows, r);
-      }
+  std::vector<std::pair<std::size_t, int>> cases = {{1024, 1},   {65536, 1},    {262144, 1},
+                                                    {1048575, 1}, {262144, 16}, {262144, 64}};
+  if (o.quick) cases = {{65536, 1}, {262144, 16}};
+  for (const auto& c : cases) {
+    const std::size_t size = c.first;
+    const int channels = c.second;
+    SimConfig config;
+    config.frame_size = size;
+    config.cameras = std::max(channels, 2);
+    SimProcess sim(o.sim_exe, o.home, config);
+    if (sim.Port() == 0) {
+      std::fprintf(stderr, "simulator did not start\n");
+      return;
     }
+    DriverSide side(library, sim.Port(), channels, size, 0);
+    if (!side.Opened() || !WaitConnected(sim, 1)) {
+      std::fprintf(stderr, "driver did not connect\n");
+      return;
+    }
+    BenchHandler& h = side.Handler();
+    std::vector<double> raw_mbps, drv_mbps, ratio, raw_cpu, drv_cpu, cpu_ratio;
+    for (int pair = 0; pair < o.pairs; ++pair) {
+      Sample raw;
+      {
+        RawReader reader(sim.Port(), channels, 0);
+        if (!reader.Running() || !WaitFor([&] { return reader.Frames() >= static_cast<std::uint64_t>(channels); }, 10s)) {
+          std::fprintf(stderr, "raw reader got no frames\n");
+          return;
+        }
+        std::this_thread::sleep_for(kWarm);
+        raw = Measure(o.window_ms, [&] { return reader.Bytes(); }, [&] { return reader.CpuNs(); });
+      }
+      std::this_thread::sleep_for(kDrain);
+      const std::uint64_t f0 = h.Frames();
+      side.Start();
+      if (!WaitFor([&] { return h.Frames() >= f0 + static_cast<std::uint64_t>(channels); }, 10s)) {
+        std::fprintf(stderr, "driver got no frames\n");
+        side.Stop();
+        return;
+      }
+      std::this_thread::sleep_for(kWarm);
+      const Sample drv = Measure(o.window_ms, [&] { return h.Bytes(); }, [&] { return h.CpuNs(); });
+      side.Stop();
+      std::this_thread::sleep_for(kDrain);
+      raw_mbps.push_back(raw.MBps);
+      drv_mbps.push_back(drv.MBps);
+      ratio.push_back(raw.MBps > 0 ? drv.MBps / raw.MBps : 0);
+      raw_cpu.push_back(raw.cpu_ns_per_byte);
+      drv_cpu.push_back(drv.cpu_ns_per_byte);
+      cpu_ratio.push_back(raw.cpu_ns_per_byte > 0 ? drv.cpu_ns_per_byte / raw.cpu_ns_per_byte : 0);
+    }
+    const Spread r = SpreadOf(ratio);
+    Row row(h.Bad() != 0 ? "throughput(BAD)" : "throughput");
+    row.Num("frame_size", static_cast<double>(size), 0).Num("channels", channels, 0).Num("drivers", 1, 0);
+    row.Num("raw_MBps", SpreadOf(raw_mbps).median).Num("driver_MBps", SpreadOf(drv_mbps).median);
+    row.Num("ratio", r.median, 3).Num("ratio_min", r.min, 3).Num("ratio_max", r.max, 3);
+    row.Num("raw_cpu_ns_per_byte", SpreadOf(raw_cpu).median, 4);
+    row.Num("driver_cpu_ns_per_byte", SpreadOf(drv_cpu).median, 4);
+    row.Num("cpu_ratio", SpreadOf(cpu_ratio).median, 3);
+    Emit(rows, row);
+    std::printf("  raw MB/s %s, driver MB/s %s, cpu ratio %s; loopback limit %.0f MB/s\n",
+                Show(SpreadOf(raw_mbps), 0).c_str(), Show(SpreadOf(drv_mbps), 0).c_str(),
+                Show(SpreadOf(cpu_ratio), 3).c_str(), LoopbackAt(size));
+    if (h.Bad() != 0) std::fprintf(stderr, "%llu frames failed the check\n", static_cast<unsigned long long>(h.Bad()));
   }
 }
 
-void Steady(const Options& o, strevon::host::DriverLibrary& library, std::vector<Row>& rows) {
+// Eight drivers of one channel each against the first of them alone.
+void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::vector<Row>& rows) {
+  const std::size_t size = 262144;
+  const int drivers = o.quick ? 4 : 8;
   SimConfig config;
-  config.frame_size = 100 * 1024;
-  config.cameras = 64;
+  config.frame_size = size;
+  config.cameras = 2;
+  SimProcess sim(o.sim_exe, o.home, config);
+  if (sim.Port() == 0) return;
+  std::vector<std::unique_ptr<DriverSide>> sides;
+  for (int d = 0; d < drivers; ++d) sides.push_back(std::make_unique<DriverSide>(library, sim.Port(), 1, size, 0));
+  if (!WaitConnected(sim, drivers)) {
+    std::fprintf(stderr, "drivers did not connect\n");
+    return;
+  }
+  auto total = [&] {
+    std::uint64_t b = 0;
+    for (auto& s : sides) b += s->Handler().Bytes();
+    return b;
+  };
+  auto none = [] { return std::uint64_t{0}; };
+  std::vector<double> one, many, ratio;
+  for (int pair = 0; pair < o.pairs; ++pair) {
+    sides[0]->Start();
+    WaitFor([&] { return sides[0]->Handler().Frames() > 0; }, 10s);
+    std::this_thread::sleep_for(kWarm);
+    const Sample a = Measure(o.window_ms, total, none);
+    sides[0]->Stop();
+    std::this_thread::sleep_for(kDrain);
+    for (auto& s : sides) s->Start();
+    std::this_thread::sleep_for(kWarm * 2);
+    const Sample b = Measure(o.window_ms, total, none);
+    for (auto& s : sides) s->Stop();
+    std::this_thread::sleep_for(kDrain);
+    one.push_back(a.MBps);
+    many.push_back(b.MBps);
+    ratio.push_back(a.MBps > 0 ? b.MBps / a.MBps : 0);
+  }
+  const Spread r = SpreadOf(ratio);
+  Row row("drivers_vs_one");
+  row.Num("frame_size", static_cast<double>(size), 0).Num("channels", 1, 0).Num("drivers", drivers, 0);
+  row.Num("one_driver_MBps", SpreadOf(one).median).Num("drivers_MBps", SpreadOf(many).median);
+  row.Num("ratio", r.median, 3).Num("ratio_min", r.min, 3).Num("ratio_max", r.max, 3);
+  Emit(rows, row);
+}
+
+// 25 fps per channel, 100 KiB frames: raw and driver windows alternate for
+// the latency; with long_s > 0 one long driver run follows for lost and
+// reordered frames, CPU and RSS growth.
+void Steady(const Options& o, strevon::host::DriverLibrary& library, std::vector<Row>& rows, const char* name,
+            int channels, int long_s) {
+  const std::size_t size = 100 * 1024;
+  const double fps = 25;
+  SimConfig config;
+  config.frame_size = size;
+  config.cameras = channels;
+  config.fps = fps;
+  SimProcess sim(o.sim_exe, o.home, config);
+  if (sim.Port() == 0) return;
+  const int window_ms = o.steady_window_ms;
+  // Room for every latency of the longest window, written once now so that
+  // the run's resident memory does not grow with the harness's records.
+  const std::size_t room = static_cast<std::size_t>(channels * fps * 1.5) *
+                           static_cast<std::size_t>(std::max(window_ms / 1000, long_s) + 3);
+  DriverSide side(library, sim.Port(), channels, size, room);
+  if (!side.Opened() || !WaitConnected(sim, 1)) {
+    std::fprintf(stderr, "driver did not connect\n");
+    return;
+  }
+  BenchHandler& h = side.Handler();
+  std::vector<double> raw_p99, drv_p50, drv_p99, added, cpu_pct, fps_seen;
+  std::uint64_t lost = 0, reordered = 0;
+  for (int pair = 0; pair < o.pairs; ++pair) {
+    {
+      RawReader reader(sim.Port(), channels, room);
+      if (!WaitFor([&] { return reader.Frames() >= static_cast<std::uint64_t>(channels); }, 10s)) return;
+      std::this_thread::sleep_for(500ms);
+      reader.Record(true);
+      std::this_thread::sleep_for(std::chrono::milliseconds(window_ms));
+      reader.Record(false);
+      reader.Stop();
+      raw_p99.push_back(Percentile(reader.Latencies(), 0.99));
+    }
+    std::this_thread::sleep_for(kDrain);
+    const std::uint64_t f0 = h.Frames(), lost0 = h.Lost(), reordered0 = h.Reordered();
+    side.Start();
+    if (!WaitFor([&] { return h.Frames() >= f0 + static_cast<std::uint64_t>(channels); }, 10s)) {
+      side.Stop();
+      return;
+    }
+    std::this_thread::sleep_for(500ms);
+    const std::uint64_t f1 = h.Frames();
+    const std::int64_t c1 = OtherThreadsCpuUs();
+    const auto t1 = Clock::now();
+    h.Record(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(window_ms));
+    h.Record(false);
+    const double seconds = std::chrono::duration<double>(Clock::now() - t1).count();
+    cpu_pct.push_back(static_cast<double>(OtherThreadsCpuUs() - c1) / 1e4 / seconds);
+    fps_seen.push_back(static_cast<double>(h.Frames() - f1) / seconds);
+    side.Stop();
+    lost += h.Lost() - lost0;
+    reordered += h.Reordered() - reordered0;
+    const std::vector<double> latencies = h.TakeLatencies();
+    drv_p50.push_back(Percentile(latencies, 0.5));
+    drv_p99.push_back(Percentile(latencies, 0.99));
+    added.push_back(drv_p99.back() - raw_p99.back());
+    std::this_thread::sleep_for(kDrain);
+  }
+  long rss = RssKib();
+  std::optional<double> growth;
+  if (long_s > 0) {
+    const std::uint64_t lost0 = h.Lost(), reordered0 = h.Reordered();
+    side.Start();
+    std::this_thread::sleep_for(2s);  // every channel streaming, the frame pool grown
+    const long rss_start = RssKib();
+    const std::uint64_t f1 = h.Frames();
+    const std::int64_t c1 = OtherThreadsCpuUs();
+    const auto t1 = Clock::now();
+    while (Clock::now() - t1 < std::chrono::seconds(long_s)) {
+      std::this_thread::sleep_for(250ms);
+      rss = std::max(rss, RssKib());
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - t1).count();
+    const double long_cpu = static_cast<double>(OtherThreadsCpuUs() - c1) / 1e4 / seconds;
+    const double long_fps = static_cast<double>(h.Frames() - f1) / seconds;
+    growth = static_cast<double>(RssKib() - rss_start);
+    side.Stop();
+    lost += h.Lost() - lost0;
+    reordered += h.Reordered() - reordered0;
+    std::printf("  %d s run: %.0f frames/s, driver threads %.1f %% of one core, RSS %+ld KiB\n", long_s, long_fps,
+                long_cpu, static_cast<long>(*growth));
+    cpu_pct.assign(1, long_cpu);
+    fps_seen.assign(1, long_fps);
+  }
+  Row row(h.Bad() != 0 ? std::string(name) + "(BAD)" : name);
+  row.Num("frame_size", static_cast<double>(size), 0).Num("channels", channels, 0);
+  row.Num("fps", SpreadOf(fps_seen).median).Num("lost", static_cast<double>(lost), 0);
+  row.Num("reordered", static_cast<double>(reordered), 0).Num("cpu_pct", SpreadOf(cpu_pct).median);
+  row.Num("p50_us", SpreadOf(drv_p50).median).Num("p99_us", SpreadOf(drv_p99).median);
+  row.Num("raw_p99_us", SpreadOf(raw_p99).median).Num("added_p99_us", SpreadOf(added).median);
+  row.Num("rss_kib", static_cast<double>(rss), 0);
+  Emit(rows, row);
+  std::printf("  driver p99 us %s, raw p99 us %s, added p99 us %s\n", Show(SpreadOf(drv_p99), 0).c_str(),
+              Show(SpreadOf(raw_p99), 0).c_str(), Show(SpreadOf(added), 0).c_str());
+  if (growth) {
+    Row g("rss_growth");
+    g.Num("channels", channels, 0).Num("seconds", long_s, 0).Num("rss_kib", *growth, 0);
+    Emit(rows, g);
+  }
+}
+
+// StartChannel on a connected driver to the first frame in the handler.
+class FirstFrameHandler : public quorvel::ipcapture::IFrameHandler {
+ public:
+  bool CaptureFrameCallback(quorvel::ipcapture::ICaptureFrame*) override {
+    std::uint64_t none = 0;
+    m_first.compare_exchange_strong(none, MonotonicNs());
+    return true;
+  }
+  void OnSignalLost() override {}
+  void Arm() { m_first.store(0); }
+  std::uint64_t First() const { return m_first.load(); }
+
+ private:
+  std::atomic<std::uint64_t> m_first{0};
+};
+
+void FirstFrame(const Options& o, strevon::host::DriverLibrary& library, std::vector<Row>& rows) {
+  SimConfig config;
+  config.frame_size = 65536;
+  config.cameras = 2;
   config.fps = 25;
   SimProcess sim(o.sim_exe, o.home, config);
   if (sim.Port() == 0) return;
-  DriverRun run = RunDrivers(o, library, sim, config.frame_size, 64, 1, o.steady_s * 1000, 1000, true);
-  Row r;
-  r.name = run.bad ? "steady_25fps(BAD)" : "steady_25fps";
-  r.frame_size = static_cast<double>(config.frame_size);
-  r.channels = 64;
-  r.drivers = 1;
-  if (run.ok) {
-    r.driver_MBps = run.MBps;
-    r.fps = run.fps;
-    r.p50_us = Percentile(run.latencies, 0.50);
-    r.p99_us = Percentile(run.latencies, 0.99);
-    r.p999_us = Percentile(run.latencies, 0.999);
-    r.cpu_pct = run.cpu_pct;
-    r.cpu_us_per_frame = run.cpu_us_per_frame;
-    r.rss_kib = static_cast<double>(run.rss_kib);
-    r.lost = static_cast<double>(run.lost);
-    r.reordered = static_cast<double>(run.reordered);
+  Driver d(library, sim.Port(), 1);
+  if (!d.opened || !WaitConnected(sim, 1)) return;
+  FirstFrameHandler handler;
+  strevon::host::ChannelSetup setup(704, 576);
+  auto* capture = d.driver->GetVideoCaptureEx();
+  std::vector<double> us;
+  for (int i = 0; i < (o.quick ? 5 : 20); ++i) {
+    handler.Arm();
+    const std::uint64_t t0 = MonotonicNs();
+    capture->StartChannel(0, &handler, &setup);
+    if (WaitFor([&] { return handler.First() != 0; }, 5s)) {
+      us.push_back(static_cast<double>(handler.First() - t0) / 1000.0);
+    }
+    capture->StopChannel(0);
+    std::this_thread::sleep_for(50ms);
   }
-  PrintRow(r);
-  rows.push_back(r);
-  if (run.lost != 0 || run.reordered != 0) {
-    std::printf("  steady run: %llu frames missing, %llu out of order\n",
-                static_cast<unsigned long long>(run.lost), static_cast<unsigned long long>(run.reordered));
-  }
-  if (run.ok) {
-    Row g;
-    g.name = "steady_rss_growth";
-    g.channels = 64;
-    g.drivers = 1;
-    g.rss_kib = static_cast<double>(run.rss_growth_kib);
-    PrintRow(g);
-    rows.push_back(g);
-  }
+  Row r("first_frame");
+  r.Num("frame_size", 65536, 0).Num("p50_us", Percentile(us, 0.5)).Num("p99_us", Percentile(us, 0.99));
+  Emit(rows, r);
 }
 
 void Idle(const Options& o, strevon::host::DriverLibrary& library, std::vector<Row>& rows) {
@@ -711,15 +988,10 @@ void Idle(const Options& o, strevon::host::DriverLibrary& library, std::vector<R
     after = RssKib();
     heap_after = HeapInUseKib();
   }
-  Row r;
-  r.name = "idle_driver_rss";
-  r.drivers = 1;
-  r.channels = 0;
-  r.rss_kib = static_cast<double>(after - before);
-  r.heap_kib = static_cast<double>(heap_after - heap_before);
-  PrintRow(r);
-  std::printf("  idle driver: %ld KiB of heap in use (malloc)\n", heap_after - heap_before);
-  rows.push_back(r);
+  Row r("idle_driver_rss");
+  r.Num("drivers", 1, 0).Num("rss_kib", static_cast<double>(after - before), 0);
+  r.Num("heap_kib", static_cast<double>(heap_after - heap_before), 0);
+  Emit(rows, r);
 }
 
 void Control(const Options& o, strevon::host::DriverLibrary& library, std::vector<Row>& rows) {
@@ -757,13 +1029,9 @@ void Control(const Options& o, strevon::host::DriverLibrary& library, std::vecto
     if (req && req->mono_ns > t0) connect_us.push_back(static_cast<double>(req->mono_ns - t0) / 1000.0);
     library.Exports().DeleteIPCaptureEx3(driver);
   }
-  Row c;
-  c.name = "connect_to_connected";
-  c.drivers = 1;
-  c.p50_us = Percentile(connect_us, 0.5);
-  c.p99_us = Percentile(connect_us, 0.99);
-  PrintRow(c);
-  rows.push_back(c);
+  Row c("connect_to_connected");
+  c.Num("drivers", 1, 0).Num("p50_us", Percentile(connect_us, 0.5)).Num("p99_us", Percentile(connect_us, 0.99));
+  Emit(rows, c);
 
   // PTZ: host Move to "camera/ptz/left" at the Gateway.
   std::vector<double> ptz_us;
@@ -790,14 +1058,9 @@ void Control(const Options& o, strevon::host::DriverLibrary& library, std::vecto
     }
     library.Exports().DeleteIPCaptureEx3(driver);
   }
-  Row p;
-  p.name = "ptz_call_to_wire";
-  p.drivers = 1;
-  p.p50_us = Percentile(ptz_us, 0.5);
-  p.p99_us = Percentile(ptz_us, 0.99);
-  p.p999_us = Percentile(ptz_us, 0.999);
-  PrintRow(p);
-  rows.push_back(p);
+  Row p("ptz_call_to_wire");
+  p.Num("drivers", 1, 0).Num("p50_us", Percentile(ptz_us, 0.5)).Num("p99_us", Percentile(ptz_us, 0.99));
+  Emit(rows, p);
 }
 
 }  // namespace
@@ -810,14 +1073,24 @@ int main(int argc, char** argv) {
     if (a == "--sim") o.sim_exe = next();
     else if (a == "--lib") o.lib_path = next();
     else if (a == "--out") o.out = next();
-    else if (a == "--window-ms") o.window_ms = std::atoi(next().c_str());
-    else if (a == "--steady-s") o.steady_s = std::atoi(next().c_str());
+    else if (a == "--window-ms") o.window_ms = std::max(100, std::atoi(next().c_str()));
+    else if (a == "--pairs") o.pairs = std::max(1, std::atoi(next().c_str()));
+    else if (a == "--scale-s") o.scale_s = std::max(1, std::atoi(next().c_str()));
     else if (a == "--quick") o.quick = true;
     else if (a == "--only") o.only.insert(next());
     else {
-      std::fprintf(stderr, "usage: %s [--sim PATH] [--lib PATH] [--out FILE] [--window-ms N] [--steady-s N] [--quick] [--only throughput|steady|idle|control]...\n", argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--sim PATH] [--lib PATH] [--out FILE] [--window-ms N] [--pairs N] [--scale-s N] "
+                   "[--quick] [--only loopback|throughput|drivers|steady|scale|first_frame|idle|control]...\n",
+                   argv[0]);
       return 2;
     }
+  }
+  if (o.quick) {
+    o.window_ms = std::min(o.window_ms, 500);
+    o.pairs = std::min(o.pairs, 2);
+    o.steady_window_ms = 1000;
+    o.scale_s = std::min(o.scale_s, 5);
   }
   signal(SIGPIPE, SIG_IGN);
   std::printf("machine: %u cpus, %s, load average %s\n", std::thread::hardware_concurrency(),
@@ -836,13 +1109,18 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<Row> rows;
-  PrintHeader();
+  const auto started = Clock::now();
+  if (o.Wants("loopback") || o.Wants("throughput")) Loopback(o, rows);
   if (o.Wants("idle")) Idle(o, library, rows);
   if (o.Wants("control")) Control(o, library, rows);
+  if (o.Wants("first_frame")) FirstFrame(o, library, rows);
   if (o.Wants("throughput")) Throughput(o, library, rows);
-  if (o.Wants("steady")) Steady(o, library, rows);
+  if (o.Wants("drivers")) ManyDrivers(o, library, rows);
+  if (o.Wants("steady")) Steady(o, library, rows, "steady", 64, 0);
+  if (o.Wants("scale")) Steady(o, library, rows, "scale", 256, o.scale_s);
   WriteJson(rows, o.out);
-  std::printf("rows written to %s\n", o.out.c_str());
+  std::printf("rows written to %s (%.0f s; load average now %s)\n", o.out.c_str(),
+              std::chrono::duration<double>(Clock::now() - started).count(), LoadAverage().c_str());
   std::system(("rm -rf '" + o.home + "'").c_str());
   return 0;
 }

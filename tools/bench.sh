@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Benchmarks (./run bench): builds the bench preset (Release) and runs
-#   1. strevon_frame_copy_bench: the receive path's per-message copies against
+#   1. strevon_frame_copy_bench: the receive path's per-message work against
 #      a memcpy baseline (Google Benchmark, ratios printed at the end);
-#   2. strevon_e2e_bench: raw loopback limit vs the driver end to end,
-#      steady 25 fps latency/CPU/RSS, idle RSS, control plane. Writes the
-#      table to the terminal and the rows to bench/results/latest.json.
+#   2. strevon_e2e_bench: the loopback limit, raw reader and driver windows
+#      alternating against the simulator's fast stream mode (throughput, CPU
+#      per byte, eight drivers against one), steady and 256-channel scale
+#      latency, CPU and RSS, first frame, idle RSS, control plane. Writes
+#      the rows to the terminal and to bench/results/latest.json.
 # Arguments go to strevon_e2e_bench (--quick, --only PART, --window-ms N,
-# --steady-s N, --out FILE). Takes about four minutes.
+# --pairs N, --scale-s N, --out FILE). Takes about six minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=$(nproc 2>/dev/null || echo 2)

@@ -134,10 +134,15 @@ void CGWClient::ThreadFunction() {
         continue;
       }
       if (GetProtocolLevel() > wire::kMarkerlessProtocolLevel && !WaitForMessageStart()) continue;
-      if (ReceiveMessage(message)) Dispatch(message);
+      // A frame's body stays in the stream until its receiver reads it
+      // into the host's buffer; what no receiver took is dropped here.
+      if (ReceiveMessageHead(message)) Dispatch(message);
+      EndMessage(message);
     } catch (...) {
       // A failed allocation must not end the receiver: a later loss of the
-      // connection would then go unreported.
+      // connection would then go unreported. The body is dropped all the
+      // same, so that the next message starts where it should.
+      EndMessage(message);
     }
   }
 }

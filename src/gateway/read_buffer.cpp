@@ -6,6 +6,11 @@
 namespace quorvel {
 
 bool ReadBuffer::Read(char* destination, std::size_t count) {
+  if (count >= kDirectReadMin) {
+    m_fillStep = kShortFill;
+  } else if (count > kSmallPiece) {
+    m_fillStep = kCapacity;
+  }
   while (count > 0) {
     if (m_begin == m_end) {
       m_begin = m_end = 0;
@@ -16,7 +21,7 @@ bool ReadBuffer::Read(char* destination, std::size_t count) {
         count -= got;
         continue;
       }
-      if (!FillMore()) return false;
+      if (!FillMore(count)) return false;
     }
     const std::size_t take = std::min(count, m_end - m_begin);
     std::memcpy(destination, m_data.get() + m_begin, take);
@@ -31,7 +36,7 @@ bool ReadBuffer::Skip(std::size_t count) {
   while (count > 0) {
     if (m_begin == m_end) {
       m_begin = m_end = 0;
-      if (!FillMore()) return false;
+      if (!FillMore(count)) return false;
     }
     const std::size_t take = std::min(count, m_end - m_begin);
     m_begin += take;
@@ -60,12 +65,12 @@ bool ReadBuffer::SkipPast(const char* marker, std::size_t size, const KeepGoing&
 
 bool ReadBuffer::Ensure(std::size_t count) {
   while (m_end - m_begin < count) {
-    if (!FillMore()) return false;
+    if (!FillMore(count - (m_end - m_begin))) return false;
   }
   return true;
 }
 
-bool ReadBuffer::FillMore() {
+bool ReadBuffer::FillMore(std::size_t wanted) {
   if (!m_data) m_data.reset(new char[kCapacity]);
   if (m_begin > 0) {
     std::memmove(m_data.get(), m_data.get() + m_begin, m_end - m_begin);
@@ -73,7 +78,9 @@ bool ReadBuffer::FillMore() {
     m_begin = 0;
   }
   if (m_end == kCapacity) return true;
-  const std::size_t got = m_fill(m_data.get() + m_end, kCapacity - m_end);
+  const std::size_t room = kCapacity - m_end;
+  const std::size_t ask = std::min(room, std::max(wanted, m_fillStep));
+  const std::size_t got = m_fill(m_data.get() + m_end, ask);
   m_end += got;
   return got != 0;
 }

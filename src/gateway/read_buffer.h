@@ -1,7 +1,9 @@
 // ReadBuffer: buffered reading of the Gateway's byte stream, so that the
 // small pieces of a message (start marker, lengths, header block) cost one
 // system call together rather than one each, and a large body goes straight
-// from the socket into its final storage once the buffered bytes are used.
+// from the socket into its final storage once the buffered bytes are used
+// (the refills stay short while bodies are large, so that little of a body
+// passes through the buffer).
 //
 // Owned by CSendReceiveBase and used only by the reading thread; Reset
 // (dropping what is buffered) belongs to the owner, while no thread reads.
@@ -25,6 +27,14 @@ class ReadBuffer {
   static constexpr std::size_t kCapacity = 64 * 1024;
   // Once the buffer is empty, reads of at least this many bytes bypass it.
   static constexpr std::size_t kDirectReadMin = 16 * 1024;
+  // After such a read the buffer refills in steps of this size (enough for
+  // the pieces before the next body), so that large bodies keep going
+  // straight into their storage instead of through the buffer; a read of
+  // a small body (more than kSmallPiece bytes, less than kDirectReadMin)
+  // returns it to whole-buffer refills, so that many small messages cost
+  // one system call.
+  static constexpr std::size_t kShortFill = 1024;
+  static constexpr std::size_t kSmallPiece = 512;
 
   explicit ReadBuffer(Fill fill) : m_fill(std::move(fill)) {}
 
@@ -45,13 +55,15 @@ class ReadBuffer {
  private:
   // Makes at least count (<= kCapacity) bytes available at m_begin.
   bool Ensure(std::size_t count);
-  // Appends what the stream gives to the buffered bytes.
-  bool FillMore();
+  // Appends what the stream gives to the buffered bytes, asking for at
+  // least wanted bytes (as room allows) and at least the refill step.
+  bool FillMore(std::size_t wanted);
 
   Fill m_fill;
   std::unique_ptr<char[]> m_data;
   std::size_t m_begin = 0;
   std::size_t m_end = 0;
+  std::size_t m_fillStep = kCapacity;
 };
 
 }  // namespace quorvel

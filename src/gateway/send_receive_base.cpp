@@ -63,23 +63,40 @@ bool CSendReceiveBase::WaitForMessageStart() {
                            [this] { return !IsStopSignalled() && m_transport.IsConnected(); });
 }
 
+bool CSendReceiveBase::ReceiveHead(ServerMessage& message, std::uint32_t& bodyLength) {
+  bodyLength = 0;
+  if (IsStopSignalled()) return false;
+  const std::uint32_t headerLength = ReadLength();
+  if (headerLength == 0 || headerLength > wire::kMaxBlockLength) {
+    return false;  // nothing allocated, nothing read further
+  }
+  if (headerLength >= wire::kHeaderLimit) {
+    m_reader.Skip(headerLength);
+    return false;
+  }
+  if (!ReceiveBytes(message.HeaderSpace(headerLength), headerLength)) {
+    message.HeaderSpace(0);
+    return false;
+  }
+  bodyLength = ReadLength();
+  return true;
+}
+
 bool CSendReceiveBase::ReceiveMessage(ServerMessage& message) {
   message.Clear();
-  if (!IsStopSignalled()) {
-    const std::uint32_t headerLength = ReadLength();
-    if (headerLength == 0 || headerLength > wire::kMaxBlockLength) {
-      // Nothing allocated, nothing read further.
-    } else if (headerLength >= wire::kHeaderLimit) {
-      m_reader.Skip(headerLength);
-    } else if (!ReceiveBytes(message.HeaderSpace(headerLength), headerLength)) {
-      message.HeaderSpace(0);
-    } else {
-      const std::uint32_t bodyLength = ReadLength();
-      if (bodyLength != 0 && bodyLength <= wire::kMaxBlockLength &&
-          !ReceiveBytes(message.BodySpace(bodyLength), bodyLength)) {
-        message.BodySpace(0);
-      }
-    }
+  std::uint32_t bodyLength = 0;
+  if (ReceiveHead(message, bodyLength) && bodyLength != 0 && bodyLength <= wire::kMaxBlockLength &&
+      !ReceiveBytes(message.BodySpace(bodyLength), bodyLength)) {
+    message.BodySpace(0);
+  }
+  return message.Parse();
+}
+
+bool CSendReceiveBase::ReceiveMessageHead(ServerMessage& message) {
+  message.Clear();
+  std::uint32_t bodyLength = 0;
+  if (ReceiveHead(message, bodyLength) && bodyLength != 0 && bodyLength <= wire::kMaxBlockLength) {
+    message.SetPendingBody(&m_bodyReader, bodyLength);
   }
   return message.Parse();
 }

@@ -60,6 +60,13 @@ class CSendReceiveBase : public CBaseThread {
   // into the message's own storage, which is reused: pass the same message
   // every time.
   bool ReceiveMessage(ServerMessage& message);
+  // ReceiveMessage with the body left in the stream: the message's body is
+  // pending (ServerMessage::SetPendingBody), so that a receiver can take it
+  // straight into its own storage. EndMessage must follow before the next
+  // read, on this thread.
+  bool ReceiveMessageHead(ServerMessage& message);
+  // Drops the pending body that no receiver took.
+  void EndMessage(ServerMessage& message) { message.EndPendingBody(); }
 
   // Set by the owner before connecting; read by the reading thread.
   int GetProtocolLevel() const { return m_protocolLevel.load(); }
@@ -79,7 +86,20 @@ class CSendReceiveBase : public CBaseThread {
   void ThreadFunction() override {}
 
  private:
+  // The pending bodies' view of the reading thread's buffer.
+  class PendingBodyReader final : public ServerMessage::BodyStream {
+   public:
+    explicit PendingBodyReader(ReadBuffer& reader) : m_reader(reader) {}
+    bool ReadBody(char* destination, std::size_t size) override { return m_reader.Read(destination, size); }
+    bool SkipBody(std::size_t size) override { return m_reader.Skip(size); }
+
+   private:
+    ReadBuffer& m_reader;
+  };
+
   bool ReceiveBytes(char* out, std::uint32_t count);
+  // The header block and the body length; false when either is missing.
+  bool ReceiveHead(ServerMessage& message, std::uint32_t& bodyLength);
 
   DEVICE_INFO m_deviceInfo;  // owner thread only
   TCPClient m_transport;
@@ -87,6 +107,7 @@ class CSendReceiveBase : public CBaseThread {
   ReadBuffer m_reader{[this](char* destination, std::size_t size) {
     return m_transport.ReceiveSome(destination, size, [this] { return IsStopSignalled(); });
   }};
+  PendingBodyReader m_bodyReader{m_reader};
   std::atomic<int> m_protocolLevel{kDefaultProtocolLevel};
   std::atomic<CEvent*> m_connectAbort{nullptr};
 };

@@ -1,5 +1,6 @@
 #include "gateway/server_message.h"
 
+#include <cstring>
 #include <string_view>
 
 namespace quorvel {
@@ -40,10 +41,69 @@ std::string_view TrimBlanks(std::string_view text) {
 
 }  // namespace
 
+ServerMessage::ServerMessage(const ServerMessage& other)
+    : m_headerData(other.m_headerData), m_headers(other.m_headers), m_isResponse(other.m_isResponse) {
+  other.LoadPendingBody();
+  m_body = other.m_body;
+}
+
+ServerMessage& ServerMessage::operator=(const ServerMessage& other) {
+  if (this == &other) return *this;
+  other.LoadPendingBody();
+  m_headerData = other.m_headerData;
+  m_body = other.m_body;
+  m_headers = other.m_headers;
+  m_isResponse = other.m_isResponse;
+  m_stream = nullptr;
+  m_pendingSize = 0;
+  return *this;
+}
+
 void ServerMessage::Clear() {
   m_headerData.Clear();
   m_body.Clear();
   m_headers.clear();
+  m_stream = nullptr;
+  m_pendingSize = 0;
+}
+
+void ServerMessage::SetPendingBody(BodyStream* stream, std::size_t size) {
+  m_body.Clear();
+  m_stream = size != 0 ? stream : nullptr;
+  m_pendingSize = m_stream != nullptr ? size : 0;
+}
+
+bool ServerMessage::TakeBody(unsigned char* destination, std::size_t capacity) {
+  const std::size_t size = BodySize();
+  if (destination == nullptr || capacity < size) return false;
+  if (m_stream == nullptr) {
+    if (size != 0) std::memcpy(destination, m_body.Data(), size);
+    return true;
+  }
+  BodyStream* const stream = m_stream;
+  m_stream = nullptr;
+  m_pendingSize = 0;
+  return stream->ReadBody(reinterpret_cast<char*>(destination), size);
+}
+
+void ServerMessage::EndPendingBody() {
+  if (m_stream == nullptr) return;
+  BodyStream* const stream = m_stream;
+  m_stream = nullptr;
+  stream->SkipBody(m_pendingSize);
+  m_pendingSize = 0;
+}
+
+void ServerMessage::LoadPendingBody() const {
+  if (m_stream == nullptr) return;
+  BodyStream* const stream = m_stream;
+  m_stream = nullptr;
+  if (!stream->ReadBody(m_body.Resize(m_pendingSize), m_pendingSize)) m_body.Clear();
+}
+
+const char* ServerMessage::BodyData() const {
+  LoadPendingBody();
+  return m_body.Data();
 }
 
 void ServerMessage::SetHeaderData(const std::vector<char>& data) {
@@ -51,26 +111,37 @@ void ServerMessage::SetHeaderData(const std::vector<char>& data) {
 }
 
 void ServerMessage::SetBody(const std::vector<char>& body) {
-  if (!body.empty()) m_body.Assign(body.data(), body.size());
+  if (body.empty()) return;
+  m_stream = nullptr;
+  m_pendingSize = 0;
+  m_body.Assign(body.data(), body.size());
 }
 
 bool ServerMessage::GetBody(std::vector<char>& out) const {
+  LoadPendingBody();
   if (m_body.Empty()) return false;
   out.assign(m_body.Data(), m_body.Data() + m_body.Size());
   return true;
 }
 
-std::string ServerMessage::GetBodyText() const { return std::string(m_body.Data(), m_body.Size()); }
+std::string ServerMessage::GetBodyText() const {
+  LoadPendingBody();
+  return std::string(m_body.Data(), m_body.Size());
+}
 
 std::string ServerMessage::GetHeaderText() const {
   return std::string(m_headerData.Data(), m_headerData.Size());
 }
 
 std::string ServerMessage::GetHeader(const std::string& key) const {
+  return std::string(HeaderView(key));
+}
+
+std::string_view ServerMessage::HeaderView(std::string_view key) const {
   for (auto it = m_headers.rbegin(); it != m_headers.rend(); ++it) {
     if (it->first == key) return it->second;
   }
-  return std::string();
+  return std::string_view();
 }
 
 bool ServerMessage::ParseHeaders() {
@@ -106,8 +177,8 @@ std::string ServerMessage::GetCommand() const {
   return GetHeader(m_isResponse ? kResponseKey : kRequestKey);
 }
 
-bool ServerMessage::IsCommand(const std::string& command) const {
-  return GetCommand().find(command) != std::string::npos;
+bool ServerMessage::IsCommand(std::string_view command) const {
+  return HeaderView(m_isResponse ? kResponseKey : kRequestKey).find(command) != std::string_view::npos;
 }
 
 }  // namespace quorvel

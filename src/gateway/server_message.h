@@ -8,10 +8,18 @@
 // connection: Clear keeps the storage, so a stream of frames allocates
 // nothing once the largest has been seen. Not thread-safe; one thread at a
 // time.
+//
+// The body may also be left in the stream (SetPendingBody): its size is
+// known, and its bytes are read once, either by TakeBody straight into the
+// storage of whoever keeps the frame, or into the message's own storage by
+// the first accessor that needs them. The stream belongs to the reader,
+// which ends the pending state (EndPendingBody) before the message is
+// reused; a copy of the message carries the bytes, never the stream.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -24,10 +32,23 @@ class ServerMessage {
   ServerMessage() = default;
   virtual ~ServerMessage() = default;
 
-  ServerMessage(const ServerMessage&) = default;
-  ServerMessage& operator=(const ServerMessage&) = default;
+  ServerMessage(const ServerMessage& other);
+  ServerMessage& operator=(const ServerMessage& other);
 
-  // Empties header data, body and headers; the response flag stays.
+  // Where a pending body is read from.
+  class BodyStream {
+   public:
+    // Exactly size bytes into destination; false when the stream failed.
+    virtual bool ReadBody(char* destination, std::size_t size) = 0;
+    // Reads and drops size bytes.
+    virtual bool SkipBody(std::size_t size) = 0;
+
+   protected:
+    ~BodyStream() = default;
+  };
+
+  // Empties header data, body and headers; the response flag stays. A body
+  // still pending is forgotten, not read: EndPendingBody first.
   void Clear();
   // Replace the stored bytes; an empty argument keeps what is there.
   void SetHeaderData(const std::vector<char>& data);
@@ -37,9 +58,24 @@ class ServerMessage {
   char* HeaderSpace(std::size_t size) { return m_headerData.Resize(size); }
   char* BodySpace(std::size_t size) { return m_body.Resize(size); }
 
-  // The body in place: valid until the message is next changed.
-  const char* BodyData() const { return m_body.Data(); }
-  std::size_t BodySize() const { return m_body.Size(); }
+  // The next size bytes of stream are this message's body.
+  void SetPendingBody(BodyStream* stream, std::size_t size);
+  bool BodyPending() const { return m_stream != nullptr; }
+  // Reads the body into destination, which holds capacity bytes: straight
+  // from the stream while it is pending, else from the message's storage.
+  // False (nothing read) when destination is null or the body does not
+  // fit, and when the stream fails. Once taken from the stream the body is
+  // no longer the message's: it is empty from then on.
+  bool TakeBody(unsigned char* destination, std::size_t capacity);
+  // Drops a body nobody read (the stream moves past it).
+  void EndPendingBody();
+
+  // The body in place: valid until the message is next changed. A pending
+  // body is read in first.
+  const char* BodyData() const;
+  // Known without reading a pending body: the announced size until it is
+  // read (a body whose read fails is empty, as one that never came).
+  std::size_t BodySize() const { return m_stream != nullptr ? m_pendingSize : m_body.Size(); }
 
   // False (out untouched) when there is no body.
   bool GetBody(std::vector<char>& out) const;
@@ -48,6 +84,8 @@ class ServerMessage {
 
   // Value of the last header whose key equals key exactly; "" when none.
   std::string GetHeader(const std::string& key) const;
+  // The same without a copy: valid until the message is next changed.
+  std::string_view HeaderView(std::string_view key) const;
 
   // Fills the header list from the header data; true when at least one
   // "key: value" line was found. Lines end with "\r\n"; the first empty
@@ -63,7 +101,7 @@ class ServerMessage {
 
   // True when the command contains command as a substring, so a
   // "recorder/event/subscribe" reply answers to "recorder/event".
-  bool IsCommand(const std::string& command) const;
+  bool IsCommand(std::string_view command) const;
   // The command that Parse found ("" before Parse).
   std::string GetCommand() const;
   // False for a request from the server, true for a reply or a push.
@@ -72,8 +110,14 @@ class ServerMessage {
   const std::vector<std::pair<std::string, std::string>>& GetHeaders() const { return m_headers; }
 
  private:
+  // Reads a pending body into m_body (empty when the stream fails).
+  void LoadPendingBody() const;
+
   ByteBuffer m_headerData;
-  ByteBuffer m_body;
+  // Filled late by the const accessors when the body was pending.
+  mutable ByteBuffer m_body;
+  mutable BodyStream* m_stream = nullptr;
+  std::size_t m_pendingSize = 0;
   std::vector<std::pair<std::string, std::string>> m_headers;
   bool m_isResponse = true;
 };

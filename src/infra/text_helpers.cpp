@@ -84,9 +84,37 @@ bool ParseInt(const std::string& text, int& value) {
   return true;
 }
 
+namespace {
+
+// Up to nine decimal digits at text[pos], so that no value can overflow;
+// false (pos unmoved) when there are none or more.
+bool ShortNumber(const std::string& text, std::size_t& pos, unsigned int& value) {
+  std::size_t end = pos;
+  unsigned int v = 0;
+  while (end < text.size() && text[end] >= '0' && text[end] <= '9') {
+    if (end - pos == 9) return false;
+    v = v * 10 + static_cast<unsigned int>(text[end] - '0');
+    ++end;
+  }
+  if (end == pos) return false;
+  pos = end;
+  value = v;
+  return true;
+}
+
+}  // namespace
+
 std::pair<std::uint32_t, std::uint32_t> ParseResolution(const std::string& text) {
   unsigned int width = 0;
   unsigned int height = 0;
+  // The plain "704x576" of every video frame without sscanf's cost; any
+  // other text (blanks, signs, long numbers) takes the sscanf path.
+  std::size_t pos = 0;
+  if (ShortNumber(text, pos, width) && pos < text.size() && text[pos] == 'x' &&
+      ShortNumber(text, ++pos, height)) {
+    return {width, height};
+  }
+  width = height = 0;
   if (std::sscanf(text.c_str(), "%ux%u", &width, &height) != 2) return {0, 0};
   return {width, height};
 }

@@ -42,11 +42,4 @@ std::uint32_t FrameSizeClass(std::uint32_t width, std::uint32_t height) {
   return 4;
 }
 
-bool CopyFrameData(unsigned char* destination, std::size_t capacity, const void* source,
-                   std::size_t count) {
-  if (destination == nullptr || source == nullptr || capacity < count) return false;
-  std::memcpy(destination, source, count);
-  return true;
-}
-
 }  // namespace quorvel

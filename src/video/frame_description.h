@@ -1,6 +1,6 @@
 // How a "video/stream" message describes its frame to the host: the fourcc,
 // width and height by the Gateway's Kalmeno version, the size class the
-// host files the frame under, and the bounded copy into the host's buffer.
+// host files the frame under.
 // Stateless; safe from any thread. Used by the video channel on the Gateway
 // client's receiver thread for every frame, so nothing here allocates.
 #pragma once
@@ -29,10 +29,5 @@ FrameDescription DescribeFrame(const ServerMessage& message, int kalmenoVersion)
 // 1 below 200 pixels wide, 2 below 400, 3 below 1024 when wider than twice
 // the height (a half-height field), else 4.
 std::uint32_t FrameSizeClass(std::uint32_t width, std::uint32_t height);
-
-// Copies count bytes into destination, which holds capacity bytes. False
-// (nothing copied) when a pointer is missing or the data does not fit.
-bool CopyFrameData(unsigned char* destination, std::size_t capacity, const void* source,
-                   std::size_t count);
 
 }  // namespace quorvel

@@ -208,7 +208,10 @@ void CVideoChannel::OnFrame(ServerMessage& message) {
     VC_LOG("OnFrame", "%s: ERROR Frame buffer is NULL");
     return;
   }
-  if (!CopyFrameData(buffer, size, message.BodyData(), message.BodySize())) {
+  // The body comes straight from the socket into the host's buffer when it
+  // is still in the stream; a frame dropped before this point leaves it
+  // there for the reader to skip.
+  if (!message.TakeBody(buffer, size)) {
     VC_LOG("OnFrame", "%s: ERROR Frame data copy FAILED");
     return;
   }

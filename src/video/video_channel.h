@@ -1,7 +1,7 @@
 // CVideoChannel: one running video channel of the driver. It registers its
 // stream with the video manager, turns every "video/stream" frame the
-// manager hands it into a host frame (allocate, copy, describe, deliver,
-// release), keeps the channel status with the texts the host's log shows,
+// manager hands it into a host frame (allocate, read the body into it,
+// describe, deliver, release), keeps the channel status with the texts the host's log shows,
 // and reports a full-rate stream that delivered nothing for 10000 ms as
 // offline, so that the manager restarts it. On the first frame of a PTZ
 // camera (and again after a parameter change) it sends the Gateway

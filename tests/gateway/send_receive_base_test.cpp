@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <string>
@@ -107,6 +108,59 @@ TEST_F(SendReceiveBaseTest, FramingLimitsAndResynchronisation) {
     if (writer.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
       ADD_FAILURE() << "the reader left the stream unread";
       m_base.Disconnect();  // fails the blocked write
+    }
+    EXPECT_TRUE(writer.get());
+  }
+}
+
+// A frame's body left in the stream: taken straight into the caller's
+// storage, read in by the first accessor, refused for want of room, or left
+// alone; after EndMessage the next read starts right behind the body.
+TEST_F(SendReceiveBaseTest, PendingBodyIsTakenLoadedOrSkipped) {
+  enum class Use { kTake, kTakeTooSmall, kLoad, kLeave };
+  std::string large(70000, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 13);
+  struct Case { const char* name; std::string body; Use use; };
+  const Case cases[] = {{"small body taken", "abc", Use::kTake},
+                        {"large body taken", large, Use::kTake},
+                        {"no room", large, Use::kTakeTooSmall},
+                        {"read by an accessor", large, Use::kLoad},
+                        {"small body left", "abc", Use::kLeave},
+                        {"large body left", large, Use::kLeave}};
+  ServerMessage message;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<char> all = ServerFrame("Response: video/stream\r\n", c.body, false);
+    Append(all, LengthBytes(kSentinel));
+    auto writer = std::async(std::launch::async, [&] { return m_peer.Write(all); });
+    ASSERT_TRUE(m_base.ReceiveMessageHead(message));
+    EXPECT_TRUE(message.BodyPending());
+    EXPECT_EQ(c.body.size(), message.BodySize());
+    std::vector<unsigned char> frame(c.body.size());
+    switch (c.use) {
+      case Use::kTake:
+        EXPECT_TRUE(message.TakeBody(frame.data(), frame.size()));
+        EXPECT_TRUE(std::equal(frame.begin(), frame.end(), c.body.begin(),
+                               [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); }));
+        EXPECT_EQ(0u, message.BodySize()) << "the body is the frame's now";
+        break;
+      case Use::kTakeTooSmall:
+        EXPECT_FALSE(message.TakeBody(frame.data(), frame.size() - 1));
+        EXPECT_TRUE(message.BodyPending());
+        break;
+      case Use::kLoad:
+        EXPECT_TRUE(message.GetBodyText() == c.body);
+        EXPECT_TRUE(message.TakeBody(frame.data(), frame.size())) << "then copied from the message";
+        EXPECT_EQ(static_cast<unsigned char>(c.body.back()), frame.back());
+        break;
+      case Use::kLeave:
+        break;
+    }
+    m_base.EndMessage(message);
+    EXPECT_EQ(kSentinel, m_base.ReadLength());
+    if (writer.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      ADD_FAILURE() << "the reader left the stream unread";
+      m_base.Disconnect();
     }
     EXPECT_TRUE(writer.get());
   }

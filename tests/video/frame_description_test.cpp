@@ -20,17 +20,6 @@ TEST(FrameDescriptionTest, SizeClassFollowsWidthAndHalfHeightFields) {
   }
 }
 
-TEST(FrameDescriptionTest, CopyFrameDataCopiesOnlyWhatFits) {
-  const unsigned char source[3] = {1, 2, 3};
-  unsigned char target[3] = {0, 0, 0};
-  EXPECT_FALSE(CopyFrameData(nullptr, 3, source, 3));
-  EXPECT_FALSE(CopyFrameData(target, 3, nullptr, 3));
-  EXPECT_FALSE(CopyFrameData(target, 2, source, 3));
-  EXPECT_EQ(target[0], 0);
-  ASSERT_TRUE(CopyFrameData(target, 3, source, 3));
-  EXPECT_EQ(target[2], 3);
-}
-
 TEST(FrameDescriptionTest, FieldsByKalmenoVersion) {
   struct Case {
     const char* name;

@@ -54,6 +54,10 @@ struct VideoSettings {
   std::size_t native_size = 16384;
   int jpeg_quality = 70;
   bool fourcc_as_text = false;  // true: "Fourcc: JPEG" instead of the decimal code
+  // Benchmarks: every channel's message is built once and re-sent with its
+  // stamp patched in place, many messages per write; stream faults and the
+  // per-frame filler pattern do not apply (the filler stays frame 0's).
+  bool fast_stream = false;
 };
 
 // How a reply body that carries XML is spoiled.

@@ -16,11 +16,14 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/uio.h>
 
 #include "request_codec.h"
 #include "request_framer.h"
@@ -75,12 +78,16 @@ class SimConnection final : private ReplySink {
   void Reply(const std::string& command, const HeaderList& headers, const Bytes& body) override;
   void ReplyXml(const std::string& command, const HeaderList& headers, std::string xml) override;
   void SendStreams(Clock::time_point now);
+  // The fast stream mode of SendStreams, while no write fault is set.
+  void SendStreamsFast(Clock::time_point now);
   bool SendPing();
 
   // Writes one message, applying the write-side faults. stamp_pos is the
   // offset of the frame stamp in body, or -1.
   bool Emit(const HeaderList& headers, const Bytes& body, long stamp_pos = -1);
   bool WriteAll(const unsigned char* data, std::size_t size);
+  // Writes every piece in one or more sendmsg calls (iov is used up).
+  bool WriteVector(std::vector<struct iovec>& iov);
   bool WaitWritable();
   bool PauseMs(int ms);  // false when the connection is stopping
   void EndWithReset();
@@ -108,6 +115,15 @@ class SimConnection final : private ReplySink {
   StreamSet streams_;
   SimSession session_;
   std::vector<Pending> pending_;
+  // Fast stream mode: each channel's encoded message in enough copies for
+  // one batch, the next copy to use, and where its stamp sits.
+  struct FastStream {
+    std::vector<Bytes> copies;
+    std::size_t next = 0;
+    std::size_t stamp_at = 0;
+  };
+  std::map<std::uint32_t, FastStream> fast_;
+  std::uint32_t fast_after_ = 0;  // the channel a batch last took
   std::uint64_t frames_sent_ = 0;
   std::uint64_t reset_frames_target_ = 0;  // 0 = none
   Clock::time_point reset_deadline_ = Clock::time_point::max();

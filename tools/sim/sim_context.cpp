@@ -153,11 +153,11 @@ bool SimContext::OpenRequestsLog(const std::string& path, std::string* error) {
   return true;
 }
 
-void SimContext::CountFrame(std::uint32_t cid) {
+void SimContext::CountFrames(std::uint32_t cid, std::uint64_t count) {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    ++frames_[cid];
-    ++total_frames_;
+    frames_[cid] += count;
+    total_frames_ += count;
   }
   changed_.notify_all();
 }

@@ -53,7 +53,8 @@ class SimContext {
   bool OpenRequestsLog(const std::string& path, std::string* error);
 
   // Counters.
-  void CountFrame(std::uint32_t cid);
+  void CountFrame(std::uint32_t cid) { CountFrames(cid, 1); }
+  void CountFrames(std::uint32_t cid, std::uint64_t count);
   void CountConnection();
   void SetActiveConnections(std::size_t n);
   std::uint64_t FramesSent(std::uint32_t cid) const;

@@ -102,6 +102,39 @@ bool StreamSet::NextMessage(std::uint32_t cid, Clock::time_point now, const Faul
   return true;
 }
 
+bool StreamSet::NextFrameNumber(std::uint32_t cid, Clock::time_point now, std::uint64_t* seq) {
+  auto it = streams_.find(cid);
+  if (it == streams_.end()) return false;
+  Stream& s = it->second;
+  s.next_due += s.period;
+  if (s.next_due < now) s.next_due = now + s.period;
+  const std::string lower = ToLowerAscii(s.camera_state);
+  if (lower != "ok" && !lower.empty()) return false;
+  *seq = s.seq++;
+  return true;
+}
+
+bool StreamSet::FrameTemplate(std::uint32_t cid, bool level2, StreamMessage* out) {
+  auto it = streams_.find(cid);
+  if (it == streams_.end()) return false;
+  const Stream& s = it->second;
+  const std::uint32_t fourcc = s.jpeg ? kFourccJpeg : kFourccH264;
+  *out = StreamMessage();
+  out->headers = {{"Response", "video/stream"},
+                  {"Cid", std::to_string(cid)},
+                  {"Status", "OK"},
+                  {"Fourcc", video_.fourcc_as_text ? FourccText(fourcc) : std::to_string(fourcc)},
+                  {"Width", std::to_string(video_.width)},
+                  {"Height", std::to_string(video_.height)}};
+  if (!level2) {
+    out->headers.emplace_back("Size", std::to_string(video_.width) + "x" + std::to_string(video_.height));
+  }
+  out->body = s.jpeg ? frames_.MakeJpeg(s.label, cid, 0) : frames_.MakeNative(cid, 0);
+  out->stamp_pos = static_cast<long>(FrameStampOffset(s.jpeg ? kFrameKindJpeg : kFrameKindNative));
+  out->frame = true;
+  return true;
+}
+
 StreamMessage StreamSet::UnsolicitedFrame(std::uint32_t cid) {
   StreamMessage m;
   m.headers = {{"Response", "video/stream"},

@@ -56,6 +56,15 @@ class StreamSet {
   bool NextMessage(std::uint32_t cid, Clock::time_point now, const FaultSettings& faults, bool level2,
                    StreamMessage* out);
 
+  // Fast stream mode: moves channel cid on like NextMessage and gives the
+  // sequence number of the frame it sends now; false when it sends nothing
+  // (not subscribed, or not "OK"). Stream faults do not apply.
+  bool NextFrameNumber(std::uint32_t cid, Clock::time_point now, std::uint64_t* seq);
+  // The frame message NextMessage builds for cid without faults, as frame 0;
+  // the sender patches sequence and send time in place. False when cid is
+  // not subscribed.
+  bool FrameTemplate(std::uint32_t cid, bool level2, StreamMessage* out);
+
   // A native frame for cid, subscribed or not, without its send time.
   StreamMessage UnsolicitedFrame(std::uint32_t cid);
 

@@ -15,6 +15,7 @@
 // while another thread still waits on it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -67,6 +68,10 @@ class WaitableEvent {
   const bool m_manualReset;
   CPlainLock m_lock;
   bool m_signalled GUARDED_BY(m_lock) = false;
+  // m_signalled as last written (under m_lock), read without the lock by a
+  // zero time-out poll, so that a thread that checks its stop event between
+  // every read of a busy stream takes no lock while it is unset.
+  std::atomic<bool> m_signalledHint{false};
   std::vector<Registration> m_waiters GUARDED_BY(m_lock);  // oldest first
 #endif
 };

@@ -32,6 +32,7 @@ void WaitableEvent::Set() {
   CPlainGuard guard(m_lock);
   if (m_manualReset) {
     m_signalled = true;
+    m_signalledHint.store(true, std::memory_order_release);
     for (Registration& r : m_waiters) r.waiter->Fire(r.index);
     m_waiters.clear();
     return;
@@ -44,16 +45,21 @@ void WaitableEvent::Set() {
     if (r.waiter->Fire(r.index)) return;
   }
   m_signalled = true;
+  m_signalledHint.store(true, std::memory_order_release);
 }
 
 void WaitableEvent::Reset() {
   CPlainGuard guard(m_lock);
   m_signalled = false;
+  m_signalledHint.store(false, std::memory_order_release);
 }
 
 bool WaitableEvent::TakeSignalLocked() {
   if (!m_signalled) return false;
-  if (!m_manualReset) m_signalled = false;
+  if (!m_manualReset) {
+    m_signalled = false;
+    m_signalledHint.store(false, std::memory_order_release);
+  }
   return true;
 }
 
@@ -64,6 +70,9 @@ void WaitableEvent::RemoveLocked(const Waiter* waiter) {
 }
 
 bool WaitableEvent::Wait(std::uint32_t timeoutMs) {
+  // A poll that finds the event unset is over without the lock; one that
+  // races a Set is answered as if it came just before it.
+  if (timeoutMs == 0 && !m_signalledHint.load(std::memory_order_acquire)) return false;
   WaitableEvent* self = this;
   return WaitMany(&self, 1, timeoutMs) == 0;
 }
