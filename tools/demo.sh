@@ -64,11 +64,13 @@ REQUESTS="$OUT/gateway-requests.jsonl"
 # The simulator runs as a co-process: its first line names the port, its
 # standard input stays open for commands until the demo ends.
 coproc SIM { exec "$SIM_EXE" --requests-log "$REQUESTS" --toggle-ms "$TOGGLE_MS" 2>&1; }
-SIM_PID=$SIM_PID
+# Copied under another name: bash unsets SIM_PID once the co-process ends,
+# which a Ctrl-C (sent to the simulator too) makes happen before the trap.
+SIM_PROCESS=$SIM_PID
 stop_sim() {
-  if kill -0 "$SIM_PID" 2>/dev/null; then
-    kill -TERM "$SIM_PID" 2>/dev/null || true
-    wait "$SIM_PID" 2>/dev/null || true
+  if kill -0 "$SIM_PROCESS" 2>/dev/null; then
+    kill -TERM "$SIM_PROCESS" 2>/dev/null || true
+    wait "$SIM_PROCESS" 2>/dev/null || true
   fi
 }
 trap stop_sim EXIT
