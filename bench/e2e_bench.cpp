@@ -10,7 +10,10 @@
 //               walk the messages by their length prefixes) and of the driver
 //               alternate against the same simulator, at least five pairs;
 //               MB/s of frame bodies and CPU per byte of the thread that
-//               reads the socket; ratios are medians of the pairs
+//               reads the socket; ratios are medians of the pairs. The raw
+//               reader's socket has the driver's 64 KiB receive buffer; one
+//               more raw window per pair with the kernel's own buffer sizing
+//               gives raw_kernel_buffer_MBps
 //   drivers     eight drivers against one, alternating
 //   steady      64 channels at 25 fps, 100 KiB; scale: 256 channels at 25 fps,
 //               100 KiB, plus one long driver run for lost frames, CPU and RSS
@@ -32,6 +35,8 @@
 //   --quick             a reduced matrix and shorter runs for a smoke run
 //   --only NAME         loopback | throughput | drivers | steady | scale |
 //                       first_frame | idle | control (repeatable)
+//   --case SIZE:CH      only this throughput case, e.g. 65536:1 (repeatable;
+//                       for profiling one case)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <malloc.h>
@@ -293,8 +298,9 @@ class SimProcess {
 
 // ----------------------------------------------------------- loopback limit
 
-int ConnectLoopback(std::uint16_t port) {
+int ConnectLoopback(std::uint16_t port, int receive_buffer = 0) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd >= 0 && receive_buffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
@@ -422,12 +428,20 @@ class MessageWalker {
   unsigned char m_kept[kKept] = {};
 };
 
+// The receive buffer the driver's connection asks for before it connects
+// (the Gateway protocol's socket settings). The baseline reads through the
+// same buffer, so that the ratio is the driver's own cost; a second raw
+// figure with the kernel's own buffer sizing shows what that buffer costs.
+constexpr int kDriverReceiveBuffer = 65536;
+
 // One connection subscribed to channels [0, channels), read by a plain recv
 // loop into a large buffer on a thread of its own until destroyed.
+// receive_buffer 0 leaves the socket's buffer to the kernel.
 class RawReader {
  public:
-  RawReader(std::uint16_t port, int channels, std::size_t latency_room) : m_latencies(latency_room, 0.0) {
-    m_fd = ConnectLoopback(port);
+  RawReader(std::uint16_t port, int channels, std::size_t latency_room, int receive_buffer = kDriverReceiveBuffer)
+      : m_latencies(latency_room, 0.0) {
+    m_fd = ConnectLoopback(port, receive_buffer);
     if (m_fd < 0) return;
     std::string out;
     for (int c = 0; c < channels; ++c) {
@@ -622,6 +636,7 @@ struct Options {
   int scale_s = 60;
   bool quick = false;
   std::set<std::string> only;
+  std::set<std::pair<std::size_t, int>> cases;
   std::string home;
   bool Wants(const std::string& part) const { return only.empty() || only.count(part) != 0; }
 };
@@ -711,6 +726,7 @@ void Throughput(const Options& o, strevon::host::DriverLibrary& library, std::ve
   std::vector<std::pair<std::size_t, int>> cases = {{1024, 1},   {65536, 1},    {262144, 1},
                                                     {1048575, 1}, {262144, 16}, {262144, 64}};
   if (o.quick) cases = {{65536, 1}, {262144, 16}};
+  if (!o.cases.empty()) cases.assign(o.cases.begin(), o.cases.end());
   for (const auto& c : cases) {
     const std::size_t size = c.first;
     const int channels = c.second;
@@ -728,18 +744,25 @@ void Throughput(const Options& o, strevon::host::DriverLibrary& library, std::ve
       return;
     }
     BenchHandler& h = side.Handler();
-    std::vector<double> raw_mbps, drv_mbps, ratio, raw_cpu, drv_cpu, cpu_ratio;
-    for (int pair = 0; pair < o.pairs; ++pair) {
-      Sample raw;
-      {
-        RawReader reader(sim.Port(), channels, 0);
-        if (!reader.Running() || !WaitFor([&] { return reader.Frames() >= static_cast<std::uint64_t>(channels); }, 10s)) {
-          std::fprintf(stderr, "raw reader got no frames\n");
-          return;
-        }
-        std::this_thread::sleep_for(kWarm);
-        raw = Measure(o.window_ms, [&] { return reader.Bytes(); }, [&] { return reader.CpuNs(); });
+    std::vector<double> raw_mbps, drv_mbps, ratio, raw_cpu, drv_cpu, cpu_ratio, default_mbps;
+    // A raw window of receive_buffer bytes (0: the kernel's sizing); false
+    // when the reader got nothing.
+    auto raw_window = [&](int receive_buffer, Sample& out) {
+      RawReader reader(sim.Port(), channels, 0, receive_buffer);
+      if (!reader.Running() || !WaitFor([&] { return reader.Frames() >= static_cast<std::uint64_t>(channels); }, 10s)) {
+        std::fprintf(stderr, "raw reader got no frames\n");
+        return false;
       }
+      std::this_thread::sleep_for(kWarm);
+      out = Measure(o.window_ms, [&] { return reader.Bytes(); }, [&] { return reader.CpuNs(); });
+      return true;
+    };
+    for (int pair = 0; pair < o.pairs; ++pair) {
+      Sample raw, kernel_sized;
+      if (!raw_window(kDriverReceiveBuffer, raw)) return;
+      std::this_thread::sleep_for(kDrain);
+      if (!raw_window(0, kernel_sized)) return;
+      default_mbps.push_back(kernel_sized.MBps);
       std::this_thread::sleep_for(kDrain);
       const std::uint64_t f0 = h.Frames();
       side.Start();
@@ -767,10 +790,12 @@ void Throughput(const Options& o, strevon::host::DriverLibrary& library, std::ve
     row.Num("raw_cpu_ns_per_byte", SpreadOf(raw_cpu).median, 4);
     row.Num("driver_cpu_ns_per_byte", SpreadOf(drv_cpu).median, 4);
     row.Num("cpu_ratio", SpreadOf(cpu_ratio).median, 3);
+    row.Num("raw_kernel_buffer_MBps", SpreadOf(default_mbps).median);
     Emit(rows, row);
-    std::printf("  raw MB/s %s, driver MB/s %s, cpu ratio %s; loopback limit %.0f MB/s\n",
+    std::printf("  raw MB/s %s, driver MB/s %s, cpu ratio %s; raw with the kernel's buffer sizing %s MB/s; "
+                "loopback limit %.0f MB/s\n",
                 Show(SpreadOf(raw_mbps), 0).c_str(), Show(SpreadOf(drv_mbps), 0).c_str(),
-                Show(SpreadOf(cpu_ratio), 3).c_str(), LoopbackAt(size));
+                Show(SpreadOf(cpu_ratio), 3).c_str(), Show(SpreadOf(default_mbps), 0).c_str(), LoopbackAt(size));
     if (h.Bad() != 0) std::fprintf(stderr, "%llu frames failed the check\n", static_cast<unsigned long long>(h.Bad()));
   }
 }
@@ -1078,10 +1103,16 @@ int main(int argc, char** argv) {
     else if (a == "--scale-s") o.scale_s = std::max(1, std::atoi(next().c_str()));
     else if (a == "--quick") o.quick = true;
     else if (a == "--only") o.only.insert(next());
-    else {
+    else if (a == "--case") {
+      const std::string c = next();
+      const std::size_t colon = c.find(':');
+      o.cases.emplace(std::strtoull(c.c_str(), nullptr, 10),
+                      colon == std::string::npos ? 1 : std::max(1, std::atoi(c.c_str() + colon + 1)));
+    } else {
       std::fprintf(stderr,
                    "usage: %s [--sim PATH] [--lib PATH] [--out FILE] [--window-ms N] [--pairs N] [--scale-s N] "
-                   "[--quick] [--only loopback|throughput|drivers|steady|scale|first_frame|idle|control]...\n",
+                   "[--quick] [--only loopback|throughput|drivers|steady|scale|first_frame|idle|control]... "
+                   "[--case SIZE:CH]...\n",
                    argv[0]);
       return 2;
     }

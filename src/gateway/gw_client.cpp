@@ -1,5 +1,7 @@
 #include "gateway/gw_client.h"
 
+#include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "gateway/wire_format.h"
@@ -102,6 +104,7 @@ void CGWClient::RegisterReceiver(std::string commands, IMessageReceiver* receive
   if (receiver == nullptr) return;
   CLockGuard guard(m_receiversLock);
   m_receivers[receiver] = std::move(commands);
+  m_matches.valid = false;
 }
 
 void CGWClient::UnregisterReceiver(IMessageReceiver* receiver) {
@@ -112,6 +115,7 @@ void CGWClient::UnregisterReceiver(IMessageReceiver* receiver) {
 void CGWClient::DropReceiver(IMessageReceiver* receiver) {
   CLockGuard guard(m_receiversLock);
   m_receivers.erase(receiver);
+  m_matches.valid = false;
 }
 
 void CGWClient::ThreadFunction() {
@@ -148,15 +152,16 @@ void CGWClient::ThreadFunction() {
 }
 
 void CGWClient::Dispatch(ServerMessage& message) {
-  std::string command = message.GetHeader(kResponseKey);
-  if (command.find(kServerRequest) != std::string::npos) command = message.GetHeader(kRequestKey);
+  std::string_view command = message.HeaderView(kResponseKey);
+  if (command.find(kServerRequest) != std::string_view::npos) command = message.HeaderView(kRequestKey);
 
   // Walked by key, one receiver at a time: the lock is held only to find
   // the next match and mark the call, never across the call, so that a
   // receiver held up in the host's code cannot hold up a thread that
   // registers or drops another receiver.
   IMessageReceiver* receiver = nullptr;
-  while ((receiver = BeginNextCall(receiver, command)) != nullptr) {
+  bool last = false;
+  while (!last && (receiver = BeginNextCall(receiver, command, last)) != nullptr) {
     CCallTracker::Scope scope(m_calls, receiver);
     try {
       receiver->ProcessServerMessage(message);
@@ -166,15 +171,24 @@ void CGWClient::Dispatch(ServerMessage& message) {
   }
 }
 
-IMessageReceiver* CGWClient::BeginNextCall(IMessageReceiver* after, const std::string& command) {
+IMessageReceiver* CGWClient::BeginNextCall(IMessageReceiver* after, std::string_view command, bool& last) {
   CLockGuard guard(m_receiversLock);
-  auto it = after == nullptr ? m_receivers.begin() : m_receivers.upper_bound(after);
-  for (; it != m_receivers.end(); ++it) {
-    if (it->second.find(command) == std::string::npos) continue;
-    m_calls.Enter(it->first);
-    return it->first;
+  if (!m_matches.valid || m_matches.command != command) {
+    m_matches.valid = false;
+    m_matches.command.assign(command.data(), command.size());
+    m_matches.receivers.clear();
+    for (const auto& entry : m_receivers) {
+      if (entry.second.find(command) != std::string::npos) m_matches.receivers.push_back(entry.first);
+    }
+    m_matches.valid = true;
   }
-  return nullptr;
+  const std::vector<IMessageReceiver*>& matches = m_matches.receivers;
+  auto it = after == nullptr ? matches.begin()
+                             : std::upper_bound(matches.begin(), matches.end(), after, std::less<IMessageReceiver*>());
+  if (it == matches.end()) return nullptr;
+  m_calls.Enter(*it);
+  last = it + 1 == matches.end();
+  return *it;
 }
 
 void CGWClient::Log(int level, const std::string& line) const {

@@ -30,6 +30,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "gateway/client_message.h"
 #include "gateway/connection_user.h"
@@ -113,8 +115,10 @@ class CGWClient : public CSendReceiveBase {
 
   void Dispatch(ServerMessage& message);
   // The first receiver after `after` (from the start when null) whose text
-  // contains command, with its call marked; null when there is none.
-  IMessageReceiver* BeginNextCall(IMessageReceiver* after, const std::string& command);
+  // contains command, with its call marked; null when there is none. last
+  // tells whether it was the last such receiver, so that the usual message,
+  // with one receiver, costs one pass under the lock.
+  IMessageReceiver* BeginNextCall(IMessageReceiver* after, std::string_view command, bool& last);
   void Log(int level, const std::string& line) const;
   void LogConnectFailure(const DEVICE_INFO& info);
   void NoteDroppedMessage();
@@ -133,6 +137,15 @@ class CGWClient : public CSendReceiveBase {
   CRecursiveLock m_receiversLock;
   // Walked in key order by Dispatch.
   std::map<IMessageReceiver*, std::string> m_receivers GUARDED_BY(m_receiversLock);
+  // The receivers of the last command dispatched, in key order: a stream
+  // of frames searches the receivers' texts once, not once per frame.
+  // Dropped whenever m_receivers changes.
+  struct Matches {
+    bool valid = false;
+    std::string command;
+    std::vector<IMessageReceiver*> receivers;
+  };
+  Matches m_matches GUARDED_BY(m_receiversLock);
   // Deliveries under way; its lock is taken after m_receiversLock.
   CCallTracker m_calls;
   std::atomic<IConnectionUser*> m_connectionUser{nullptr};

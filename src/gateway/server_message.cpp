@@ -10,41 +10,42 @@ namespace {
 constexpr const char* kResponseKey = "Response";
 constexpr const char* kRequestKey = "Request";
 constexpr const char* kServerRequest = "request/validation";
-constexpr std::string_view kLineEnd = "\r\n";
-constexpr std::string_view kBlanks = " \t";
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(const char* begin, const char* end) {
+  while (begin < end && IsBlank(*begin)) ++begin;
+  while (end > begin && IsBlank(end[-1])) --end;
+  return std::string_view(begin, static_cast<std::size_t>(end - begin));
+}
 
 // A line is a header when splitting it at every ':' gives exactly two
 // pieces, where a ':' at the very end of the line opens no piece: "a:b"
 // and "a:b:" are headers (key "a", value "b"), "a:", "a" and "a:b:c" are
-// not.
-bool SplitHeaderLine(std::string_view line, std::string_view& key, std::string_view& value) {
-  const std::size_t first = line.find(':');
-  if (first == std::string_view::npos) return false;
-  std::size_t valueEnd = line.find(':', first + 1);
-  if (valueEnd == std::string_view::npos) {
-    if (first + 1 == line.size()) return false;  // "a:" is one piece
-    valueEnd = line.size();
-  } else if (valueEnd + 1 != line.size()) {
+// not. first and second are the line's first two colons (null when
+// missing).
+bool SplitHeaderLine(const char* begin, const char* end, const char* first, const char* second,
+                     std::string_view& key, std::string_view& value) {
+  if (first == nullptr) return false;
+  const char* valueEnd = end;
+  if (second == nullptr) {
+    if (first + 1 == end) return false;  // "a:" is one piece
+  } else if (second + 1 != end) {
     return false;  // three pieces or more
+  } else {
+    valueEnd = second;
   }
-  key = line.substr(0, first);
-  value = line.substr(first + 1, valueEnd - first - 1);
+  key = TrimBlanks(begin, first);
+  value = TrimBlanks(first + 1, valueEnd);
   return true;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return std::string_view();
-  const std::size_t last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
 }
 
 }  // namespace
 
 ServerMessage::ServerMessage(const ServerMessage& other)
-    : m_headerData(other.m_headerData), m_headers(other.m_headers), m_isResponse(other.m_isResponse) {
+    : m_headerData(other.m_headerData), m_isResponse(other.m_isResponse) {
   other.LoadPendingBody();
   m_body = other.m_body;
+  if (!other.m_headers.empty()) ParseHeaders();
 }
 
 ServerMessage& ServerMessage::operator=(const ServerMessage& other) {
@@ -52,7 +53,8 @@ ServerMessage& ServerMessage::operator=(const ServerMessage& other) {
   other.LoadPendingBody();
   m_headerData = other.m_headerData;
   m_body = other.m_body;
-  m_headers = other.m_headers;
+  m_headers.clear();
+  if (!other.m_headers.empty()) ParseHeaders();
   m_isResponse = other.m_isResponse;
   m_stream = nullptr;
   m_pendingSize = 0;
@@ -107,7 +109,9 @@ const char* ServerMessage::BodyData() const {
 }
 
 void ServerMessage::SetHeaderData(const std::vector<char>& data) {
-  if (!data.empty()) m_headerData.Assign(data.data(), data.size());
+  if (data.empty()) return;
+  m_headers.clear();
+  m_headerData.Assign(data.data(), data.size());
 }
 
 void ServerMessage::SetBody(const std::vector<char>& body) {
@@ -144,20 +148,39 @@ std::string_view ServerMessage::HeaderView(std::string_view key) const {
   return std::string_view();
 }
 
+std::vector<std::pair<std::string, std::string>> ServerMessage::GetHeaders() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  out.reserve(m_headers.size());
+  for (const auto& header : m_headers) out.emplace_back(header.first, header.second);
+  return out;
+}
+
 bool ServerMessage::ParseHeaders() {
   m_headers.clear();
-  if (m_headerData.Empty()) return false;
-  const std::string_view text(m_headerData.Data(), m_headerData.Size());
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t end = (pos < text.size()) ? text.find(kLineEnd, pos) : std::string_view::npos;
-    if (end == std::string_view::npos || end == pos) break;
-    std::string_view key;
-    std::string_view value;
-    if (SplitHeaderLine(text.substr(pos, end - pos), key, value)) {
-      m_headers.emplace_back(std::string(TrimBlanks(key)), std::string(TrimBlanks(value)));
+  const char* const data = m_headerData.Data();
+  const char* const end = data + m_headerData.Size();
+  // One pass over the block (it runs for every frame): lines end with
+  // "\r\n" (a lone '\r' belongs to the line), the first empty line ends
+  // the block, text after the last "\r\n" is ignored.
+  const char* line = data;
+  const char* first = nullptr;
+  const char* second = nullptr;
+  for (const char* p = data; p + 1 < end; ++p) {
+    if (*p == ':') {
+      if (first == nullptr) {
+        first = p;
+      } else if (second == nullptr) {
+        second = p;
+      }
+    } else if (*p == '\r' && p[1] == '\n') {
+      if (p == line) break;
+      std::string_view key;
+      std::string_view value;
+      if (SplitHeaderLine(line, p, first, second, key, value)) m_headers.emplace_back(key, value);
+      ++p;
+      line = p + 1;
+      first = second = nullptr;
     }
-    pos = end + 2;
   }
   return !m_headers.empty();
 }
@@ -165,9 +188,9 @@ bool ServerMessage::ParseHeaders() {
 bool ServerMessage::Parse() {
   m_isResponse = true;
   if (!ParseHeaders()) return false;
-  std::string command = GetHeader(kResponseKey);
-  if (command.find(kServerRequest) != std::string::npos) {
-    command = GetHeader(kRequestKey);
+  std::string_view command = HeaderView(kResponseKey);
+  if (command.find(kServerRequest) != std::string_view::npos) {
+    command = HeaderView(kRequestKey);
     m_isResponse = false;
   }
   return !command.empty();

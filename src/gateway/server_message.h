@@ -55,7 +55,10 @@ class ServerMessage {
   void SetBody(const std::vector<char>& body);
   // Storage for a header block or body of size bytes, for the caller to
   // fill completely (its contents are undefined until then). Size 0 empties.
-  char* HeaderSpace(std::size_t size) { return m_headerData.Resize(size); }
+  char* HeaderSpace(std::size_t size) {
+    m_headers.clear();
+    return m_headerData.Resize(size);
+  }
   char* BodySpace(std::size_t size) { return m_body.Resize(size); }
 
   // The next size bytes of stream are this message's body.
@@ -107,7 +110,8 @@ class ServerMessage {
   // False for a request from the server, true for a reply or a push.
   bool IsResponse() const { return m_isResponse; }
 
-  const std::vector<std::pair<std::string, std::string>>& GetHeaders() const { return m_headers; }
+  // The parsed headers as copies, in order.
+  std::vector<std::pair<std::string, std::string>> GetHeaders() const;
 
  private:
   // Reads a pending body into m_body (empty when the stream fails).
@@ -118,7 +122,9 @@ class ServerMessage {
   mutable ByteBuffer m_body;
   mutable BodyStream* m_stream = nullptr;
   std::size_t m_pendingSize = 0;
-  std::vector<std::pair<std::string, std::string>> m_headers;
+  // Views into m_headerData: whatever replaces the header data clears them,
+  // and a copy parses its own header data again.
+  std::vector<std::pair<std::string_view, std::string_view>> m_headers;
   bool m_isResponse = true;
 };
 

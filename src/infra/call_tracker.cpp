@@ -12,8 +12,10 @@ void CCallTracker::Enter(const void* key) {
 }
 
 void CCallTracker::Leave(const void* key) {
+  bool waited = false;
   {
     CPlainGuard guard(m_lock);
+    waited = m_waiters != 0;
     const std::thread::id me = std::this_thread::get_id();
     auto it = std::find_if(m_calls.begin(), m_calls.end(),
                            [&](const Call& call) { return call.key == key && call.thread == me; });
@@ -22,7 +24,7 @@ void CCallTracker::Leave(const void* key) {
       m_calls.pop_back();
     }
   }
-  m_callEnded.notify_all();
+  if (waited) m_callEnded.notify_all();
 }
 
 void CCallTracker::WaitIdle(const void* key) {
@@ -30,7 +32,9 @@ void CCallTracker::WaitIdle(const void* key) {
   CPlainGuard guard(m_lock);
   while (std::any_of(m_calls.begin(), m_calls.end(),
                      [&](const Call& call) { return call.key == key && call.thread != me; })) {
+    ++m_waiters;
     m_callEnded.wait(guard.ForWait());
+    --m_waiters;
   }
 }
 

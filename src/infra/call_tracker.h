@@ -68,6 +68,9 @@ class CCallTracker {
   CPlainLock m_lock;
   std::condition_variable m_callEnded;
   std::vector<Call> m_calls GUARDED_BY(m_lock);
+  // Threads in WaitIdle: a Leave with none wakes nobody, as nearly every
+  // frame's does.
+  std::size_t m_waiters GUARDED_BY(m_lock) = 0;
 };
 
 }  // namespace quorvel

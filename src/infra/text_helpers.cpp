@@ -66,7 +66,7 @@ std::string FormatString(const char* format, ...) {
   return text;
 }
 
-bool ParseInt(const std::string& text, int& value) {
+bool ParseInt(std::string_view text, int& value) {
   value = 0;
   if (text.empty()) return false;
   std::size_t start = 0;
@@ -74,12 +74,21 @@ bool ParseInt(const std::string& text, int& value) {
     if (text.size() == 1) return false;
     start = 1;
   }
+  unsigned long long magnitude = 0;
   for (std::size_t i = start; i < text.size(); ++i) {
     if (!IsDigit(text[i])) return false;
+    magnitude = magnitude * 10 + static_cast<unsigned long long>(text[i] - '0');
+  }
+  long long parsed = 0;
+  if (text.size() - start <= 18) {
+    // No 18-digit number overflows: the conversion below gives what the C
+    // library's would.
+    parsed = text[0] == '-' ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+  } else {
+    parsed = std::strtoll(std::string(text).c_str(), nullptr, 10);
   }
   // "%d" semantics: the value wraps like the C library's conversion does for
   // out-of-range input; strtol then narrowing keeps that well defined.
-  const long long parsed = std::strtoll(text.c_str(), nullptr, 10);
   value = static_cast<int>(static_cast<unsigned int>(static_cast<unsigned long long>(parsed)));
   return true;
 }
@@ -88,7 +97,7 @@ namespace {
 
 // Up to nine decimal digits at text[pos], so that no value can overflow;
 // false (pos unmoved) when there are none or more.
-bool ShortNumber(const std::string& text, std::size_t& pos, unsigned int& value) {
+bool ShortNumber(std::string_view text, std::size_t& pos, unsigned int& value) {
   std::size_t end = pos;
   unsigned int v = 0;
   while (end < text.size() && text[end] >= '0' && text[end] <= '9') {
@@ -104,7 +113,7 @@ bool ShortNumber(const std::string& text, std::size_t& pos, unsigned int& value)
 
 }  // namespace
 
-std::pair<std::uint32_t, std::uint32_t> ParseResolution(const std::string& text) {
+std::pair<std::uint32_t, std::uint32_t> ParseResolution(std::string_view text) {
   unsigned int width = 0;
   unsigned int height = 0;
   // The plain "704x576" of every video frame without sscanf's cost; any
@@ -115,7 +124,7 @@ std::pair<std::uint32_t, std::uint32_t> ParseResolution(const std::string& text)
     return {width, height};
   }
   width = height = 0;
-  if (std::sscanf(text.c_str(), "%ux%u", &width, &height) != 2) return {0, 0};
+  if (std::sscanf(std::string(text).c_str(), "%ux%u", &width, &height) != 2) return {0, 0};
   return {width, height};
 }
 

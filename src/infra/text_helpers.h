@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,10 +20,10 @@ std::string FormatStringV(const char* format, va_list args);
 
 // Strict decimal parse: optional single "+" or "-", then digits only, not
 // empty. On failure value is 0 and the result false.
-bool ParseInt(const std::string& text, int& value);
+bool ParseInt(std::string_view text, int& value);
 
 // "%ux%u": (width, height), or (0, 0) unless both numbers were read.
-std::pair<std::uint32_t, std::uint32_t> ParseResolution(const std::string& text);
+std::pair<std::uint32_t, std::uint32_t> ParseResolution(std::string_view text);
 
 // Leading decimal integer: leading blanks skipped, optional sign, digits up
 // to the first other character; no digits give 0 ("3.0" gives 3).

@@ -14,7 +14,7 @@ constexpr int kFirstVersionWithSize = 3;
 
 std::uint32_t HeaderNumber(const ServerMessage& message, const char* key) {
   int value = 0;
-  ParseInt(message.GetHeader(key), value);
+  ParseInt(message.HeaderView(key), value);
   return static_cast<std::uint32_t>(value);
 }
 
@@ -28,7 +28,7 @@ FrameDescription DescribeFrame(const ServerMessage& message, int kalmenoVersion)
     description.height = HeaderNumber(message, "Height");
   } else {
     description.fourcc = HeaderNumber(message, "Fourcc");
-    const auto size = ParseResolution(message.GetHeader("Size"));
+    const auto size = ParseResolution(message.HeaderView("Size"));
     description.width = size.first;
     description.height = size.second;
   }

@@ -121,20 +121,11 @@ bool CVideoChannel::ChangeChannelParameters(const ChannelParameters* parameters)
   return true;
 }
 
-int CVideoChannel::GetChannelStatus() {
-  CLockGuard guard(m_lock);
-  return m_status;
-}
+int CVideoChannel::GetChannelStatus() { return m_status.load(); }
 
 void CVideoChannel::SetChannelStatus(int status) {
   VC_LOG("SetChannelStatus", "%s: New channel status is %d", status);
-  bool changed = false;
-  {
-    CLockGuard guard(m_lock);
-    changed = m_status != status;
-    m_status = status;
-  }
-  if (!changed) return;
+  if (m_status.load() == status || m_status.exchange(status) == status) return;
   IDriver* const driver = m_driver;
   ipcapture::IFrameHandler* const handler = m_handler;
   const bool logged = driver != nullptr && driver->WouldLog(LOG_INFO);
@@ -177,7 +168,7 @@ void CVideoChannel::OnFrame(ServerMessage& message) {
   if (driver == nullptr) return;
   // Cleared before the takeover, so that a parameter change arriving
   // meanwhile on a host thread re-arms it for the next frame.
-  if (m_firstFrame.exchange(false)) {
+  if (m_firstFrame.load() && m_firstFrame.exchange(false)) {
     VC_LOG("OnFrame", "%s: First frame received");
     SendTakeover();
   } else {

@@ -15,9 +15,9 @@
 // Threads: host threads call Start, Stop and ChangeChannelParameters; the
 // Gateway client's receiver thread calls OnFrame and SetChannelStatus (through
 // the manager); the manager's thread calls GetRefreshStatus, inside the
-// manager's lock. The status is guarded by m_lock, left before logging and
-// before the host's OnSignalLost. The fields that host threads write and the
-// other threads read are atomic. The receiver thread's own scratch (the body
+// manager's lock. The status is atomic (it is set by every frame); its
+// changes are logged and told to the host's OnSignalLost afterwards. The
+// fields that host threads write and the other threads read are atomic. The receiver thread's own scratch (the body
 // buffer, the running delivery) is touched by it alone.
 //
 // A host may stop (and so destroy) the channel from inside its own
@@ -31,7 +31,6 @@
 
 #include "core/camera_channel.h"
 #include "core/idriver.h"
-#include "infra/recursive_lock.h"
 #include "strevon.h"
 #include "video/channel_stream_record.h"
 
@@ -90,8 +89,7 @@ class CVideoChannel : public ICameraChannel {
   ipcapture::IFrameHandler* const m_handler;
   CVideoManager* const m_manager;
 
-  CRecursiveLock m_lock;
-  int m_status GUARDED_BY(m_lock) = 3;
+  std::atomic<int> m_status{3};
 
   // Written by host threads, read by the receiver and manager threads.
   std::atomic<std::uint32_t> m_blockValue1{0};

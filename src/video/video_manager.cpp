@@ -92,13 +92,13 @@ void CVideoManager::ProcessServerMessage(ServerMessage& message) {
 }
 
 void CVideoManager::ProcessVideoStreamResponse(ServerMessage& message) {
-  const std::string status = message.GetHeader("Status");
+  const std::string_view status = message.HeaderView("Status");
   int parsed = 0;
-  ParseInt(message.GetHeader("Cid"), parsed);  // 0 when it is not a number
+  ParseInt(message.HeaderView("Cid"), parsed);  // 0 when it is not a number
   const std::uint32_t cid = static_cast<std::uint32_t>(parsed);
-  VM_LOG("ProcessVideoStreamResponse", "%s: cid=%u status=%s", cid, status.c_str());
+  VM_LOG("ProcessVideoStreamResponse", "%s: cid=%u status=%.*s", cid, static_cast<int>(status.size()),
+         status.data());
   if (status == "OK") {
-    SetStatus(cid, kStatusOnline);
     DeliverFrame(cid, message);
   } else if (status == "NoSignal") {
     SetStatus(cid, kStatusSignalLost);
@@ -121,7 +121,9 @@ void CVideoManager::SetStatus(std::uint32_t channelNumber, int status) {
 void CVideoManager::DeliverFrame(std::uint32_t channelNumber, ServerMessage& message) {
   ICameraChannel* channel = BeginCall(channelNumber);
   if (channel == nullptr) return;
+  // One mark for the status and the frame: a frame costs one map look-up.
   CCallTracker::Scope scope(m_calls, channel);
+  channel->SetChannelStatus(kStatusOnline);
   channel->OnFrame(message);
 }
 

@@ -19,6 +19,8 @@ TEST(ParseIntTest, AcceptsOnlyOneSignAndDigits) {
       {"+", false, 0},   {"", false, 0},     {" 3", false, 0},   {"3 ", false, 0},
       {"3a", false, 0},  {"+-3", false, 0},  {"3.0", false, 0},  {"0x10", false, 0},
       {"2147483647", true, INT_MAX},         {"-2147483648", true, INT_MIN},
+      // Wrapped like the C library's conversion, which saturates past 64 bits.
+      {"4294967297", true, 1},  {"99999999999999999999", true, -1},  {"-99999999999999999999", true, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("text \"") + c.text + "\"");
