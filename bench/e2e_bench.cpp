@@ -232,7 +232,7 @@ std::string ScenarioJson(const SimConfig& c) {
     j << (i ? ", " : "") << "{\"pid\": \"cam-" << i << "\", \"name\": \"Camera " << i << "\"}";
   }
   j << "]}], \"video\": {\"width\": 704, \"height\": 576, \"fps\": " << c.fps
-    << ", \"render_jpeg\": false, \"fast_stream\": true, \"jpeg_size\": " << c.frame_size
+    << ", \"render_jpeg\": false, \"fast_stream\": true, \"spread_streams\": true, \"jpeg_size\": " << c.frame_size
     << ", \"native_size\": " << c.frame_size << "}}";
   return j.str();
 }

@@ -142,8 +142,12 @@ std::string ServerMessage::GetHeader(const std::string& key) const {
 }
 
 std::string_view ServerMessage::HeaderView(std::string_view key) const {
+  // Many keys share a length ("Status", "Fourcc", "Height"): the first
+  // letter settles most comparisons without a call.
   for (auto it = m_headers.rbegin(); it != m_headers.rend(); ++it) {
-    if (it->first == key) return it->second;
+    if (it->first.size() == key.size() && (key.empty() || it->first[0] == key[0]) && it->first == key) {
+      return it->second;
+    }
   }
   return std::string_view();
 }

@@ -124,7 +124,7 @@ void ParseFaults(const json& j, FaultSettings* f) {
 void ParseVideo(const json& j, VideoSettings* v) {
   CheckKeys(j,
             {"width", "height", "fps", "motion_fps", "render_jpeg", "jpeg_size", "native_size",
-             "jpeg_quality", "fourcc_as_text", "fast_stream"},
+             "jpeg_quality", "fourcc_as_text", "fast_stream", "spread_streams"},
             "video");
   Read(j, "width", &v->width);
   Read(j, "height", &v->height);
@@ -136,6 +136,7 @@ void ParseVideo(const json& j, VideoSettings* v) {
   Read(j, "jpeg_quality", &v->jpeg_quality);
   Read(j, "fourcc_as_text", &v->fourcc_as_text);
   Read(j, "fast_stream", &v->fast_stream);
+  Read(j, "spread_streams", &v->spread_streams);
   if (v->width <= 0 || v->height <= 0 || v->width > 4096 || v->height > 4096) {
     throw std::runtime_error("video: width and height must be 1..4096");
   }

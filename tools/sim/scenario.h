@@ -58,6 +58,10 @@ struct VideoSettings {
   // stamp patched in place, many messages per write; stream faults and the
   // per-frame filler pattern do not apply (the filler stays frame 0's).
   bool fast_stream = false;
+  // Throttled streams start at spread offsets within their frame period
+  // (channel number times the golden ratio, modulo one period), as
+  // independent cameras do, rather than all in the same instant.
+  bool spread_streams = false;
 };
 
 // How a reply body that carries XML is spoiled.

@@ -1,6 +1,7 @@
 #include "stream_set.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "frame_stamp.h"
 #include "injected_faults.h"
@@ -36,6 +37,10 @@ void StreamSet::Subscribe(std::uint32_t cid, const SimCamera& camera, bool jpeg,
   s.period = fps > 0 ? std::chrono::nanoseconds(static_cast<long long>(1e9 / fps))
                      : std::chrono::nanoseconds(0);
   s.next_due = due;
+  if (video_.spread_streams) {
+    const double phase = std::fmod(static_cast<double>(cid) * 0.6180339887498949, 1.0);
+    s.next_due += std::chrono::duration_cast<Clock::duration>(s.period * phase);
+  }
   streams_[cid] = s;
 }
 
