@@ -6,7 +6,10 @@
 namespace quorvel {
 
 bool ReadBuffer::Read(char* destination, std::size_t count) {
-  if (count >= kDirectReadMin) {
+  // Decided once: the tail of a large read, however short, also goes
+  // straight to its storage, so that it and the next head cost one call.
+  const bool direct = count >= kDirectReadMin;
+  if (direct) {
     m_fillStep = kShortFill;
   } else if (count > kSmallPiece) {
     m_fillStep = kCapacity;
@@ -14,9 +17,13 @@ bool ReadBuffer::Read(char* destination, std::size_t count) {
   while (count > 0) {
     if (m_begin == m_end) {
       m_begin = m_end = 0;
-      if (count >= kDirectReadMin) {
-        const std::size_t got = m_fill(destination, count);
+      if (direct) {
+        const std::size_t got = m_fill(destination, count, Storage(), m_fillStep);
         if (got == 0) return false;
+        if (got > count) {
+          m_end = got - count;
+          return true;
+        }
         destination += got;
         count -= got;
         continue;
@@ -70,8 +77,13 @@ bool ReadBuffer::Ensure(std::size_t count) {
   return true;
 }
 
-bool ReadBuffer::FillMore(std::size_t wanted) {
+char* ReadBuffer::Storage() {
   if (!m_data) m_data.reset(new char[kCapacity]);
+  return m_data.get();
+}
+
+bool ReadBuffer::FillMore(std::size_t wanted) {
+  Storage();
   if (m_begin > 0) {
     std::memmove(m_data.get(), m_data.get() + m_begin, m_end - m_begin);
     m_end -= m_begin;
@@ -80,7 +92,7 @@ bool ReadBuffer::FillMore(std::size_t wanted) {
   if (m_end == kCapacity) return true;
   const std::size_t room = kCapacity - m_end;
   const std::size_t ask = std::min(room, std::max(wanted, m_fillStep));
-  const std::size_t got = m_fill(m_data.get() + m_end, ask);
+  const std::size_t got = m_fill(m_data.get() + m_end, ask, nullptr, 0);
   m_end += got;
   return got != 0;
 }

@@ -1,9 +1,12 @@
 // ReadBuffer: buffered reading of the Gateway's byte stream, so that the
 // small pieces of a message (start marker, lengths, header block) cost one
 // system call together rather than one each, and a large body goes straight
-// from the socket into its final storage once the buffered bytes are used
-// (the refills stay short while bodies are large, so that little of a body
-// passes through the buffer).
+// from the socket into its final storage once the buffered bytes are used.
+// That direct read is a scatter read: one call takes the rest of the body
+// into its storage and the bytes after it (the next message's head, as far
+// as the stack holds them) into the buffer, so that a large message costs
+// one system call where the stream keeps up. The refills stay short while
+// bodies are large, so that little of a body passes through the buffer.
 //
 // Owned by CSendReceiveBase and used only by the reading thread; Reset
 // (dropping what is buffered) belongs to the owner, while no thread reads.
@@ -18,14 +21,19 @@ namespace quorvel {
 
 class ReadBuffer {
  public:
-  // Reads at least one and at most size bytes into destination; 0 when
-  // the stream failed or the reader is being stopped.
-  using Fill = std::function<std::size_t(char* destination, std::size_t size)>;
+  // Reads at least one and at most firstSize + secondSize bytes in one go,
+  // filling first before any byte goes to second (secondSize may be 0);
+  // returns the total, 0 when the stream failed or the reader is being
+  // stopped.
+  using Fill = std::function<std::size_t(char* first, std::size_t firstSize, char* second,
+                                         std::size_t secondSize)>;
   // True while a search for the start marker may go on reading.
   using KeepGoing = std::function<bool()>;
 
   static constexpr std::size_t kCapacity = 64 * 1024;
-  // Once the buffer is empty, reads of at least this many bytes bypass it.
+  // Reads of at least this many bytes bypass the buffer once its bytes are
+  // used, up to their last byte, each call taking up to one refill step
+  // more into the buffer.
   static constexpr std::size_t kDirectReadMin = 16 * 1024;
   // After such a read the buffer refills in steps of this size (enough for
   // the pieces before the next body), so that large bodies keep going
@@ -53,6 +61,8 @@ class ReadBuffer {
   std::size_t Buffered() const { return m_end - m_begin; }
 
  private:
+  // The storage, taken at the first use.
+  char* Storage();
   // Makes at least count (<= kCapacity) bytes available at m_begin.
   bool Ensure(std::size_t count);
   // Appends what the stream gives to the buffered bytes, asking for at

@@ -104,8 +104,10 @@ class CSendReceiveBase : public CBaseThread {
   DEVICE_INFO m_deviceInfo;  // owner thread only
   TCPClient m_transport;
   // Reading thread; reset by Connect and Disconnect, while no thread reads.
-  ReadBuffer m_reader{[this](char* destination, std::size_t size) {
-    return m_transport.ReceiveSome(destination, size, [this] { return IsStopSignalled(); });
+  ReadBuffer m_reader{[this](char* first, std::size_t firstSize, char* second,
+                             std::size_t secondSize) {
+    return m_transport.ReceiveSome(first, firstSize, second, secondSize,
+                                   [this] { return IsStopSignalled(); });
   }};
   PendingBodyReader m_bodyReader{m_reader};
   std::atomic<int> m_protocolLevel{kDefaultProtocolLevel};

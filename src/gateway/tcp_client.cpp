@@ -114,14 +114,29 @@ bool TCPClient::Receive(std::vector<char>& out, int count, const StopCheck& stop
 }
 
 std::size_t TCPClient::ReceiveSome(char* buffer, std::size_t size, const StopCheck& stop) {
+  return ReceiveSome(buffer, size, nullptr, 0, stop);
+}
+
+std::size_t TCPClient::ReceiveSome(char* first, std::size_t firstSize, char* second,
+                                   std::size_t secondSize, const StopCheck& stop) {
   const platform::SocketHandle socket = m_socket.load();
-  if (socket == platform::kInvalidSocket || size == 0) return 0;
+  if (socket == platform::kInvalidSocket || firstSize + secondSize == 0) return 0;
   if (stop && stop()) return 0;
 
+  // Without a second part the plain receive: a scatter read costs the
+  // kernel a little more to set up.
+  platform::SocketError error = platform::SocketError::kNone;
+  auto receive = [&](bool now) {
+    if (secondSize == 0) {
+      return now ? platform::ReceiveNow(socket, first, firstSize, error)
+                 : platform::ReceiveOnce(socket, first, firstSize, error);
+    }
+    return now ? platform::ReceiveNow(socket, first, firstSize, second, secondSize, error)
+               : platform::ReceiveOnce(socket, first, firstSize, second, secondSize, error);
+  };
   // A busy stream nearly always has bytes waiting: take them without a
   // readiness wait first.
-  platform::SocketError error = platform::SocketError::kNone;
-  std::int64_t got = platform::ReceiveNow(socket, buffer, size, error);
+  std::int64_t got = receive(true);
   if (got < 0 && error == platform::SocketError::kTimeout) {
     // Nothing there yet: wait in short slices so that a stopping thread is
     // not held for the whole receive time-out.
@@ -133,7 +148,7 @@ std::size_t TCPClient::ReceiveSome(char* buffer, std::size_t size, const StopChe
       if (ready != platform::ReadyState::kTimeout) break;  // a failed wait is left to recv
       if (std::chrono::steady_clock::now() >= deadline) return 0;
     }
-    got = platform::ReceiveOnce(socket, buffer, size, error);
+    got = receive(false);
   }
   if (got > 0) return static_cast<std::size_t>(got);
   if (got == 0 || error == platform::SocketError::kConnectionLost) MarkLost(socket);

@@ -82,6 +82,11 @@ class TCPClient {
   // stack holds already (one system call on a busy stream), else the first
   // bytes to arrive. 0 under the same conditions that fail Receive.
   std::size_t ReceiveSome(char* buffer, std::size_t size, const StopCheck& stop = StopCheck());
+  // The same into two places in one system call: the bytes fill first
+  // before any goes to second, so that the rest of a large block and what
+  // follows it on the stream arrive together. Returns the total.
+  std::size_t ReceiveSome(char* first, std::size_t firstSize, char* second,
+                          std::size_t secondSize, const StopCheck& stop = StopCheck());
 
   // Any thread.
   bool IsConnected() const { return m_socket.load() != platform::kInvalidSocket; }

@@ -3,20 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 namespace quorvel {
 namespace {
 
+// Gives at most slice bytes per read, as a socket with that much waiting.
 struct SlicedStream {
   std::string bytes;
   std::size_t slice, pos = 0, reads = 0;
   ReadBuffer::Fill AsFill() {
-    return [this](char* destination, std::size_t size) {
+    return [this](char* first, std::size_t firstSize, char* second, std::size_t secondSize) {
       ++reads;
-      const std::size_t n = std::min({size, slice, bytes.size() - pos});
-      std::memcpy(destination, bytes.data() + pos, n);
+      const std::size_t n = std::min({firstSize + secondSize, slice, bytes.size() - pos});
+      const std::size_t inFirst = std::min(n, firstSize);
+      std::memcpy(first, bytes.data() + pos, inFirst);
+      if (n > inFirst) std::memcpy(second, bytes.data() + pos + inFirst, n - inFirst);
       pos += n;
       return n;
     };
@@ -52,6 +56,40 @@ TEST(ReadBufferTest, SkipPastAcrossOneByteReadsAndEveryWayAReadEnds) {
   EXPECT_EQ(0u, reader.Buffered());
   ASSERT_TRUE(reader.Read(out, 2));
   EXPECT_EQ("89", std::string(out, 2)) << "what was buffered is gone";
+}
+
+// A large body is read straight into its storage, and the same call
+// brings what follows it (the next head) into the buffer.
+TEST(ReadBufferTest, LargeBodyAndTheNextHeadInOneRead) {
+  const std::size_t body = 40000;
+  std::string stream;
+  for (std::size_t i = 0; i < body; ++i) stream += static_cast<char>('a' + i % 26);
+  const std::string next = "HEAD" + std::string(3000, 'n');
+  const std::size_t step = ReadBuffer::kShortFill, all = body + next.size();
+  struct Case { const char* name; std::size_t slice, streamSize; bool ok;
+                std::size_t reads, buffered; };
+  const Case cases[] = {
+      {"the rest of the body and the next head", SIZE_MAX, all, true, 1, step},
+      {"nothing after the body yet", SIZE_MAX, body, true, 1, 0},
+      {"short reads go on, the last takes the head", 15000, all, true, 3, step},
+      {"the stream ends inside the body", 15000, 30000, false, 3, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SlicedStream s{(stream + next).substr(0, c.streamSize), c.slice};
+    ReadBuffer reader(s.AsFill());
+    std::string out(body, '\0');
+    ASSERT_EQ(c.ok, reader.Read(&out[0], body));
+    EXPECT_EQ(c.reads, s.reads);
+    EXPECT_EQ(c.buffered, reader.Buffered());
+    if (!c.ok) continue;
+    EXPECT_EQ(stream, out);
+    if (c.buffered == 0) continue;
+    char head[4];
+    ASSERT_TRUE(reader.Read(head, 4));
+    EXPECT_EQ("HEAD", std::string(head, 4));
+    EXPECT_EQ(c.reads, s.reads) << "the head came with the body";
+  }
 }
 
 }  // namespace

@@ -143,5 +143,47 @@ TEST(TCPClientTest, StopCheckOrShutdownEndsABlockedReceive) {
   }
 }
 
+// A two-part read fills the first part before the second, both when the
+// bytes are waiting and when they arrive during the readiness wait; an
+// orderly close is a loss there too.
+TEST(TCPClientTest, TwoPartReceiveFillsTheFirstPartFirst) {
+  struct Case { const char* name; bool duringWait, close; };
+  const Case cases[] = {{"bytes waiting", false, false},
+                        {"bytes arrive during the wait", true, false},
+                        {"orderly close during the wait", true, true}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    Connection c;
+    if (!k.duringWait) {
+      ASSERT_TRUE(c.peer.Write(Bytes("0123456789")));
+    }
+    char first[4];
+    char second[16];
+    std::atomic<int> checks{0};
+    auto reader = std::async(std::launch::async, [&] {
+      return c.client.ReceiveSome(first, sizeof first, second, sizeof second,
+                                  [&] { return ++checks < 0; });
+    });
+    if (k.duringWait) {
+      ASSERT_TRUE(WaitUntil([&] { return checks.load() >= 2; }, 5000)) << "not waiting";
+      if (k.close) {
+        c.peer.Close();
+      } else {
+        ASSERT_TRUE(c.peer.Write(Bytes("0123456789")));
+      }
+    }
+    ASSERT_EQ(std::future_status::ready, reader.wait_for(std::chrono::seconds(2)));
+    const std::size_t got = reader.get();
+    EXPECT_EQ(!k.close, c.client.IsConnected());
+    if (k.close) {
+      EXPECT_EQ(0u, got);
+      continue;
+    }
+    ASSERT_EQ(10u, got);
+    EXPECT_EQ("0123", std::string(first, 4));
+    EXPECT_EQ("456789", std::string(second, 6));
+  }
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -75,6 +75,14 @@ std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, So
 // The same without waiting: what the stack holds now, or -1 with
 // kTimeout when nothing is there yet.
 std::int64_t ReceiveNow(SocketHandle socket, void* buffer, std::size_t size, SocketError& error);
+// One receive into two places (a scatter read): the bytes fill first
+// (firstSize) before any of them goes to second (secondSize), so that a
+// reader can take the rest of a block and what follows it in one call.
+// Results, errors and the retry as for the one-buffer calls above.
+std::int64_t ReceiveOnce(SocketHandle socket, void* first, std::size_t firstSize, void* second,
+                         std::size_t secondSize, SocketError& error);
+std::int64_t ReceiveNow(SocketHandle socket, void* first, std::size_t firstSize, void* second,
+                        std::size_t secondSize, SocketError& error);
 
 // Ends both directions; a receive or send blocked on the socket in another
 // thread returns at once. The handle stays allocated.

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -138,6 +139,21 @@ std::int64_t ReceiveWithFlags(SocketHandle socket, void* buffer, std::size_t siz
   return static_cast<std::int64_t>(received);
 }
 
+std::int64_t ReceiveTwoWithFlags(SocketHandle socket, void* first, std::size_t firstSize,
+                                 void* second, std::size_t secondSize, int flags,
+                                 SocketError& error) {
+  iovec parts[2] = {{first, firstSize}, {second, secondSize}};
+  msghdr message{};
+  message.msg_iov = parts;
+  message.msg_iovlen = 2;
+  ssize_t received;
+  do {
+    received = recvmsg(Fd(socket), &message, flags);
+  } while (received < 0 && errno == EINTR);
+  error = received < 0 ? ClassifySocketError(errno) : SocketError::kNone;
+  return static_cast<std::int64_t>(received);
+}
+
 }  // namespace
 
 std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
@@ -146,6 +162,16 @@ std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, So
 
 std::int64_t ReceiveNow(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
   return ReceiveWithFlags(socket, buffer, size, MSG_DONTWAIT, error);
+}
+
+std::int64_t ReceiveOnce(SocketHandle socket, void* first, std::size_t firstSize, void* second,
+                         std::size_t secondSize, SocketError& error) {
+  return ReceiveTwoWithFlags(socket, first, firstSize, second, secondSize, 0, error);
+}
+
+std::int64_t ReceiveNow(SocketHandle socket, void* first, std::size_t firstSize, void* second,
+                        std::size_t secondSize, SocketError& error) {
+  return ReceiveTwoWithFlags(socket, first, firstSize, second, secondSize, MSG_DONTWAIT, error);
 }
 
 void ShutdownSocket(SocketHandle socket) {

@@ -198,6 +198,36 @@ std::int64_t ReceiveNow(SocketHandle socket, void* buffer, std::size_t size, Soc
   return ReceiveOnce(socket, buffer, size, error);
 }
 
+std::int64_t ReceiveOnce(SocketHandle socket, void* first, std::size_t firstSize, void* second,
+                         std::size_t secondSize, SocketError& error) {
+  // A stream socket fills the buffers in order and returns with what has
+  // arrived, as recv does; no overlapped I/O, so the call blocks like recv.
+  WSABUF parts[2];
+  parts[0].len = static_cast<ULONG>(ClampSize(firstSize));
+  parts[0].buf = static_cast<char*>(first);
+  parts[1].len = static_cast<ULONG>(ClampSize(secondSize));
+  parts[1].buf = static_cast<char*>(second);
+  DWORD received = 0;
+  DWORD flags = 0;
+  if (WSARecv(Sock(socket), parts, 2, &received, &flags, nullptr, nullptr) == SOCKET_ERROR) {
+    error = ClassifySocketError(WSAGetLastError());
+    return -1;
+  }
+  error = SocketError::kNone;
+  return static_cast<std::int64_t>(received);
+}
+
+std::int64_t ReceiveNow(SocketHandle socket, void* first, std::size_t firstSize, void* second,
+                        std::size_t secondSize, SocketError& error) {
+  // No "don't wait" flag here either: the same readiness check first.
+  const ReadyState ready = WaitReadable(socket, 0);
+  if (ready == ReadyState::kTimeout) {
+    error = SocketError::kTimeout;
+    return -1;
+  }
+  return ReceiveOnce(socket, first, firstSize, second, secondSize, error);
+}
+
 void ShutdownSocket(SocketHandle socket) {
   if (socket == kInvalidSocket) return;
   {
