@@ -10,6 +10,7 @@ namespace {
 constexpr const char* kResponseKey = "Response";
 constexpr const char* kRequestKey = "Request";
 constexpr const char* kServerRequest = "request/validation";
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view TrimBlanks(const char* begin, const char* end) {
@@ -161,6 +162,7 @@ std::vector<std::pair<std::string, std::string>> ServerMessage::GetHeaders() con
 
 bool ServerMessage::ParseHeaders() {
   m_headers.clear();
+  if (m_headerData.Empty()) return false;
   const char* const data = m_headerData.Data();
   const char* const end = data + m_headerData.Size();
   // One pass over the block (it runs for every frame): lines end with
