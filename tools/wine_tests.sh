@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows tests under Wine (./run test-windows calls this after building
-# the "windows" preset and the Linux simulator of the "release" preset):
+# the "windows" preset and the Linux simulator, by default the "release"
+# preset's; STREVON_SIM names another):
 #   1. the unit tests of everything with a Windows backend, one process;
 #   2. the C host against the Linux Gateway simulator on loopback.
 # Wine exits 0 also when it could not run a program at all, so every run is
@@ -10,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BUILD=$ROOT/build/windows
-SIM=$ROOT/build/release/tools/sim/strevon-gateway-sim
+SIM=${STREVON_SIM:-$ROOT/build/release/tools/sim/strevon-gateway-sim}
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 fail() { printf 'wine tests: %s\n' "$*" >&2; exit 1; }
