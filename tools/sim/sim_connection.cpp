@@ -401,14 +401,15 @@ bool SimConnection::WriteVector(std::vector<struct iovec>& iov) {
       }
       continue;
     }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      if (!WaitWritable()) return false;
-      continue;
-    }
-    end_ = End::kPeerGone;
-    return false;
+    if (!RetryWrite(n)) return false;
   }
   return true;
+}
+
+bool SimConnection::RetryWrite(long result) {
+  if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return WaitWritable();
+  end_ = End::kPeerGone;
+  return false;
 }
 
 bool SimConnection::Emit(const HeaderList& headers, const Bytes& body, long stamp_pos) {
@@ -483,12 +484,7 @@ bool SimConnection::WriteAll(const unsigned char* data, std::size_t size) {
       if (pause_ms > 0 && done < size && !PauseMs(pause_ms)) return false;
       continue;
     }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      if (!WaitWritable()) return false;
-      continue;
-    }
-    end_ = End::kPeerGone;
-    return false;
+    if (!RetryWrite(n)) return false;
   }
   return true;
 }

@@ -88,6 +88,9 @@ class SimConnection final : private ReplySink {
   bool WriteAll(const unsigned char* data, std::size_t size);
   // Writes every piece in one or more sendmsg calls (iov is used up).
   bool WriteVector(std::vector<struct iovec>& iov);
+  // After a send that took nothing (result <= 0, errno set by it): waits
+  // until the socket takes bytes again (true), or marks the peer gone.
+  bool RetryWrite(long result);
   bool WaitWritable();
   bool PauseMs(int ms);  // false when the connection is stopping
   void EndWithReset();
