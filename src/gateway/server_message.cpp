@@ -11,6 +11,36 @@ constexpr const char* kResponseKey = "Response";
 constexpr const char* kRequestKey = "Request";
 constexpr const char* kServerRequest = "request/validation";
 
+// Equality with a literal of key's own size: a fixed-size compare the
+// compiler does in a few instructions.
+template <std::size_t N>
+bool SameAs(std::string_view key, const char (&literal)[N]) {
+  return std::memcmp(key.data(), literal, N - 1) == 0;
+}
+
+// The keys that every video frame is asked for (and "Request"), each with
+// its slot in m_known; -1 for any other key.
+int KnownKeySlot(std::string_view key) {
+  switch (key.size()) {
+    case 3:
+      return SameAs(key, "Cid") ? 0 : -1;
+    case 4:
+      return SameAs(key, "Size") ? 1 : -1;
+    case 5:
+      return SameAs(key, "Width") ? 2 : -1;
+    case 6:
+      if (SameAs(key, "Status")) return 3;
+      if (SameAs(key, "Fourcc")) return 4;
+      return SameAs(key, "Height") ? 5 : -1;
+    case 7:
+      return SameAs(key, "Request") ? 6 : -1;
+    case 8:
+      return SameAs(key, "Response") ? 7 : -1;
+    default:
+      return -1;
+  }
+}
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view TrimBlanks(const char* begin, const char* end) {
@@ -143,14 +173,21 @@ std::string ServerMessage::GetHeader(const std::string& key) const {
 }
 
 std::string_view ServerMessage::HeaderView(std::string_view key) const {
-  // Many keys share a length ("Status", "Fourcc", "Height"): the first
-  // letter settles most comparisons without a call.
+  const int slot = KnownKeySlot(key);
+  if (slot >= 0) {
+    const std::uint32_t position = m_known[static_cast<std::size_t>(slot)];
+    if (position == 0 || position > m_headers.size()) return std::string_view();
+    return m_headers[position - 1].second;
+  }
   for (auto it = m_headers.rbegin(); it != m_headers.rend(); ++it) {
-    if (it->first.size() == key.size() && (key.empty() || it->first[0] == key[0]) && it->first == key) {
-      return it->second;
-    }
+    if (it->first == key) return it->second;
   }
   return std::string_view();
+}
+
+void ServerMessage::NoteKnownKey(std::string_view key, std::size_t index) {
+  const int slot = KnownKeySlot(key);
+  if (slot >= 0) m_known[static_cast<std::size_t>(slot)] = static_cast<std::uint32_t>(index + 1);
 }
 
 std::vector<std::pair<std::string, std::string>> ServerMessage::GetHeaders() const {
@@ -162,31 +199,36 @@ std::vector<std::pair<std::string, std::string>> ServerMessage::GetHeaders() con
 
 bool ServerMessage::ParseHeaders() {
   m_headers.clear();
+  m_known.fill(0);
   if (m_headerData.Empty()) return false;
   const char* const data = m_headerData.Data();
   const char* const end = data + m_headerData.Size();
-  // One pass over the block (it runs for every frame): lines end with
-  // "\r\n" (a lone '\r' belongs to the line), the first empty line ends
-  // the block, text after the last "\r\n" is ignored.
+  // It runs for every frame: lines end with "\r\n" (a lone '\r' belongs to
+  // the line), the first empty line ends the block, text after the last
+  // "\r\n" is ignored.
   const char* line = data;
-  const char* first = nullptr;
-  const char* second = nullptr;
-  for (const char* p = data; p + 1 < end; ++p) {
-    if (*p == ':') {
-      if (first == nullptr) {
-        first = p;
-      } else if (second == nullptr) {
-        second = p;
-      }
-    } else if (*p == '\r' && p[1] == '\n') {
-      if (p == line) break;
-      std::string_view key;
-      std::string_view value;
-      if (SplitHeaderLine(line, p, first, second, key, value)) m_headers.emplace_back(key, value);
-      ++p;
-      line = p + 1;
-      first = second = nullptr;
+  while (line < end) {
+    const char* lineEnd = line;
+    for (;;) {
+      lineEnd = static_cast<const char*>(std::memchr(lineEnd, '\r', static_cast<std::size_t>(end - lineEnd)));
+      if (lineEnd == nullptr || lineEnd + 1 == end) return !m_headers.empty();
+      if (lineEnd[1] == '\n') break;
+      ++lineEnd;
     }
+    if (lineEnd == line) break;
+    const char* const first =
+        static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(lineEnd - line)));
+    const char* const second =
+        first == nullptr ? nullptr
+                         : static_cast<const char*>(
+                               std::memchr(first + 1, ':', static_cast<std::size_t>(lineEnd - first - 1)));
+    std::string_view key;
+    std::string_view value;
+    if (SplitHeaderLine(line, lineEnd, first, second, key, value)) {
+      NoteKnownKey(key, m_headers.size());
+      m_headers.emplace_back(key, value);
+    }
+    line = lineEnd + 2;
   }
   return !m_headers.empty();
 }

@@ -17,7 +17,9 @@
 // reused; a copy of the message carries the bytes, never the stream.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -87,7 +89,8 @@ class ServerMessage {
 
   // Value of the last header whose key equals key exactly; "" when none.
   std::string GetHeader(const std::string& key) const;
-  // The same without a copy: valid until the message is next changed.
+  // The same without a copy: valid until the message is next changed. The
+  // keys every frame is asked for are found by the parse, without a search.
   std::string_view HeaderView(std::string_view key) const;
 
   // Fills the header list from the header data; true when at least one
@@ -116,6 +119,8 @@ class ServerMessage {
  private:
   // Reads a pending body into m_body (empty when the stream fails).
   void LoadPendingBody() const;
+  // Records where the last header with a frequently read key is.
+  void NoteKnownKey(std::string_view key, std::size_t index);
 
   ByteBuffer m_headerData;
   // Filled late by the const accessors when the body was pending.
@@ -125,6 +130,11 @@ class ServerMessage {
   // Views into m_headerData: whatever replaces the header data clears them,
   // and a copy parses its own header data again.
   std::vector<std::pair<std::string_view, std::string_view>> m_headers;
+  // Per frequently read key (KnownKeySlot), 1 + the index in m_headers of
+  // its last header, 0 when it has none; set by ParseHeaders, and not
+  // trusted beyond m_headers' size, so clearing m_headers alone is enough.
+  static constexpr std::size_t kKnownKeys = 8;
+  std::array<std::uint32_t, kKnownKeys> m_known{};
   bool m_isResponse = true;
 };
 

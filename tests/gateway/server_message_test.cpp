@@ -66,6 +66,23 @@ TEST(ServerMessageTest, ParseNeedsACommandAndTheLastHeaderWins) {
   EXPECT_EQ("OK", keys.GetHeader("Status"));
   EXPECT_EQ("", keys.GetHeader("status")) << "keys match exactly";
   EXPECT_EQ("", keys.GetHeader("Stat"));
+
+  // The keys of every frame are found by the parse: the last one still
+  // wins, a key of the same length is another key, and a reused or copied
+  // message finds only its own block's headers.
+  ServerMessage frame;
+  frame.SetHeaderData(Data("Cid: 1\r\nWidth: 704\r\nCix: 9\r\nCid: 2\r\n"));
+  ASSERT_TRUE(frame.ParseHeaders());
+  EXPECT_EQ("2", frame.GetHeader("Cid"));
+  EXPECT_EQ("9", frame.GetHeader("Cix"));
+  const ServerMessage copy(frame);
+  frame.SetHeaderData(Data("Status: OK\r\n"));
+  ASSERT_TRUE(frame.ParseHeaders());
+  EXPECT_EQ("", frame.GetHeader("Width"));
+  EXPECT_EQ("", frame.GetHeader("Cid"));
+  EXPECT_EQ("704", copy.GetHeader("Width"));
+  frame.HeaderSpace(0);
+  EXPECT_EQ("", frame.GetHeader("Status")) << "new header data drops the old headers";
 }
 
 }  // namespace
