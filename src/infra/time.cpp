@@ -70,6 +70,14 @@ std::uint64_t GetSystemFileTime() {
   return anchor.wallFileTime + (platform::Monotonic100ns() - anchor.monotonic100ns);
 }
 
+std::uint64_t GetSystemFileTimeCoarse() {
+  const SteadyAnchor& anchor = Anchor();
+  if (anchor.wallFileTime == 0) return 0;
+  // Within a tick of the anchor the coarse reading can lie behind it.
+  const std::uint64_t now = platform::MonotonicCoarse100ns();
+  return anchor.wallFileTime + (now > anchor.monotonic100ns ? now - anchor.monotonic100ns : 0);
+}
+
 std::uint32_t GetElapsedMsSince(const std::uint64_t& fileTime) {
   return ElapsedMsBetween(fileTime, GetSystemFileTime());
 }

@@ -28,5 +28,18 @@ TEST(TimeTest, StampIsSharedBetweenThreadsAndElapsedTimeNeverGoesNegative) {
   EXPECT_GE(GetElapsedMsSince(GetSystemFileTime() - 36000000000ULL), 3600000u);
 }
 
+// A frame's arrival is marked with the cheap clock and compared with the
+// precise one: the mark is never ahead and lags by at most a tick. The
+// first reading may come within a tick of the clocks' common anchor.
+TEST(TimeTest, CoarseMarkNeverRunsAheadOfThePreciseClock) {
+  for (int i = 0; i < 1000; ++i) {
+    const std::uint64_t coarse = GetSystemFileTimeCoarse();
+    const std::uint64_t precise = GetSystemFileTime();
+    ASSERT_NE(coarse, 0u);
+    ASSERT_LE(coarse, precise);
+    ASSERT_LT(precise - coarse, 10000000u);  // one second, far above any tick
+  }
+}
+
 }  // namespace
 }  // namespace quorvel

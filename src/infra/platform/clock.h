@@ -34,6 +34,10 @@ LocalTime LocalNow();
 // 100-ns units. Never goes back, unaffected by clock steps.
 std::uint64_t MonotonicMs();
 std::uint64_t Monotonic100ns();
+// The same clock read more cheaply: it may lag Monotonic100ns by up to one
+// scheduler tick (a few milliseconds). For marks compared in seconds that
+// are set very often, such as a frame's arrival.
+std::uint64_t MonotonicCoarse100ns();
 
 }  // namespace platform
 }  // namespace quorvel

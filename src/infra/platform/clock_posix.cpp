@@ -42,6 +42,13 @@ std::uint64_t Monotonic100ns() {
          static_cast<std::uint64_t>(now.tv_nsec) / 100u;
 }
 
+std::uint64_t MonotonicCoarse100ns() {
+  timespec now{};
+  if (!ReadClock(CLOCK_MONOTONIC_COARSE, now)) return Monotonic100ns();
+  return static_cast<std::uint64_t>(now.tv_sec) * 10000000ull +
+         static_cast<std::uint64_t>(now.tv_nsec) / 100u;
+}
+
 std::uint64_t MonotonicMs() { return Monotonic100ns() / 10000u; }
 
 }  // namespace platform
