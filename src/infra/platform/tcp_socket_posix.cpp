@@ -118,25 +118,18 @@ ReadyState WaitReadable(SocketHandle socket, std::uint32_t timeoutMs) {
   return ReadyState::kFailed;
 }
 
-std::int64_t SendOnce(SocketHandle socket, const void* data, std::size_t size, SocketError& error) {
-  ssize_t sent;
-  do {
-    sent = send(Fd(socket), data, size, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  error = sent < 0 ? ClassifySocketError(errno) : SocketError::kNone;
-  return static_cast<std::int64_t>(sent);
-}
-
 namespace {
 
-std::int64_t ReceiveWithFlags(SocketHandle socket, void* buffer, std::size_t size, int flags,
-                              SocketError& error) {
-  ssize_t received;
+// Makes a send or receive call, repeating it when a signal interrupted it,
+// and says what a failure means.
+template <typename Call>
+std::int64_t Retried(Call call, SocketError& error) {
+  ssize_t done;
   do {
-    received = recv(Fd(socket), buffer, size, flags);
-  } while (received < 0 && errno == EINTR);
-  error = received < 0 ? ClassifySocketError(errno) : SocketError::kNone;
-  return static_cast<std::int64_t>(received);
+    done = call();
+  } while (done < 0 && errno == EINTR);
+  error = done < 0 ? ClassifySocketError(errno) : SocketError::kNone;
+  return static_cast<std::int64_t>(done);
 }
 
 std::int64_t ReceiveTwoWithFlags(SocketHandle socket, void* first, std::size_t firstSize,
@@ -146,22 +139,21 @@ std::int64_t ReceiveTwoWithFlags(SocketHandle socket, void* first, std::size_t f
   msghdr message{};
   message.msg_iov = parts;
   message.msg_iovlen = 2;
-  ssize_t received;
-  do {
-    received = recvmsg(Fd(socket), &message, flags);
-  } while (received < 0 && errno == EINTR);
-  error = received < 0 ? ClassifySocketError(errno) : SocketError::kNone;
-  return static_cast<std::int64_t>(received);
+  return Retried([&] { return recvmsg(Fd(socket), &message, flags); }, error);
 }
 
 }  // namespace
 
+std::int64_t SendOnce(SocketHandle socket, const void* data, std::size_t size, SocketError& error) {
+  return Retried([&] { return send(Fd(socket), data, size, MSG_NOSIGNAL); }, error);
+}
+
 std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
-  return ReceiveWithFlags(socket, buffer, size, 0, error);
+  return Retried([&] { return recv(Fd(socket), buffer, size, 0); }, error);
 }
 
 std::int64_t ReceiveNow(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
-  return ReceiveWithFlags(socket, buffer, size, MSG_DONTWAIT, error);
+  return Retried([&] { return recv(Fd(socket), buffer, size, MSG_DONTWAIT); }, error);
 }
 
 std::int64_t ReceiveOnce(SocketHandle socket, void* first, std::size_t firstSize, void* second,

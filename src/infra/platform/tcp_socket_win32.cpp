@@ -186,16 +186,21 @@ std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, So
   return received == SOCKET_ERROR ? -1 : static_cast<std::int64_t>(received);
 }
 
+namespace {
+
+// Winsock has no per-call "don't wait" flag, and switching the socket to
+// non-blocking mode would race the sender thread: ask first whether a
+// receive would return at once (data, an orderly close or an error).
+bool NothingWaiting(SocketHandle socket, SocketError& error) {
+  if (WaitReadable(socket, 0) != ReadyState::kTimeout) return false;
+  error = SocketError::kTimeout;
+  return true;
+}
+
+}  // namespace
+
 std::int64_t ReceiveNow(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
-  // Winsock has no per-call "don't wait" flag, and switching the socket to
-  // non-blocking mode would race the sender thread: ask first whether a
-  // receive would return at once (data, an orderly close or an error).
-  const ReadyState ready = WaitReadable(socket, 0);
-  if (ready == ReadyState::kTimeout) {
-    error = SocketError::kTimeout;
-    return -1;
-  }
-  return ReceiveOnce(socket, buffer, size, error);
+  return NothingWaiting(socket, error) ? -1 : ReceiveOnce(socket, buffer, size, error);
 }
 
 std::int64_t ReceiveOnce(SocketHandle socket, void* first, std::size_t firstSize, void* second,
@@ -219,13 +224,8 @@ std::int64_t ReceiveOnce(SocketHandle socket, void* first, std::size_t firstSize
 
 std::int64_t ReceiveNow(SocketHandle socket, void* first, std::size_t firstSize, void* second,
                         std::size_t secondSize, SocketError& error) {
-  // No "don't wait" flag here either: the same readiness check first.
-  const ReadyState ready = WaitReadable(socket, 0);
-  if (ready == ReadyState::kTimeout) {
-    error = SocketError::kTimeout;
-    return -1;
-  }
-  return ReceiveOnce(socket, first, firstSize, second, secondSize, error);
+  return NothingWaiting(socket, error) ? -1
+                                       : ReceiveOnce(socket, first, firstSize, second, secondSize, error);
 }
 
 void ShutdownSocket(SocketHandle socket) {
