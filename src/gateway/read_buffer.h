@@ -10,7 +10,10 @@
 //
 // Owned by CSendReceiveBase and used only by the reading thread; Reset
 // (dropping what is buffered) belongs to the owner, while no thread reads.
-// The 64 KiB of storage are taken at the first read.
+// The 128 KiB of storage are taken at the first read. That is twice the
+// socket's receive buffer, so that one receive takes all that the kernel
+// holds and what arrives while it copies: against a buffer of the socket's
+// size, a stream of small messages needs half the receive calls.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +33,7 @@ class ReadBuffer {
   // True while a search for the start marker may go on reading.
   using KeepGoing = std::function<bool()>;
 
-  static constexpr std::size_t kCapacity = 64 * 1024;
+  static constexpr std::size_t kCapacity = 128 * 1024;
   // Reads of at least this many bytes bypass the buffer once its bytes are
   // used, up to their last byte, each call taking up to one refill step
   // more into the buffer.
