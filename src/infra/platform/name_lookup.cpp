@@ -1,5 +1,5 @@
 // The pending-lookup bookkeeping shared by every backend; the resolver
-// itself (ResolveIPv4, ParseDottedIPv4) is the backend's.
+// itself (ResolveIPv4, ParseDottedIPv4) is in name_resolver.cpp.
 #include "infra/platform/name_lookup.h"
 
 #include <atomic>
