@@ -517,7 +517,10 @@ class BenchHandler : public quorvel::ipcapture::IFrameHandler {
   BenchHandler(std::size_t expected, std::size_t latency_room)
       : m_expected(expected), m_latencies(latency_room, 0.0), m_last(1024, 0) {}
   bool CaptureFrameCallback(quorvel::ipcapture::ICaptureFrame* captureFrame) override {
-    const std::uint64_t now = MonotonicNs();
+    // The clock only while latencies are recorded: the raw loop reads it
+    // once per recv, not once per message.
+    const bool record = m_record.load(std::memory_order_relaxed);
+    const std::uint64_t now = record ? MonotonicNs() : 0;
     if (!m_clockKnown.load(std::memory_order_relaxed)) {
       m_clock = CpuClockOf(pthread_self());
       m_clockKnown.store(true);
@@ -532,7 +535,7 @@ class BenchHandler : public quorvel::ipcapture::IFrameHandler {
       m_bad.fetch_add(1, std::memory_order_relaxed);
     } else {
       CheckSequence(stamp);
-      if (m_record.load(std::memory_order_relaxed) && now > stamp.send_time_ns && m_count < m_latencies.size()) {
+      if (record && now > stamp.send_time_ns && m_count < m_latencies.size()) {
         m_latencies[m_count++] = static_cast<double>(now - stamp.send_time_ns) / 1000.0;
       }
     }
