@@ -20,6 +20,16 @@ const SteadyAnchor& Anchor() {
   return anchor;
 }
 
+// A monotonic reading, taken after the anchor, as a file time on the steady
+// time line. A coarse reading may lie up to a tick behind the anchor; it
+// counts as the anchor.
+std::uint64_t OnSteadyLine(std::uint64_t (*readMonotonic100ns)()) {
+  const SteadyAnchor& anchor = Anchor();
+  if (anchor.wallFileTime == 0) return 0;
+  const std::uint64_t now = readMonotonic100ns();
+  return anchor.wallFileTime + (now > anchor.monotonic100ns ? now - anchor.monotonic100ns : 0);
+}
+
 std::uint32_t ElapsedMsBetween(std::uint64_t earlier, std::uint64_t now) {
   if (earlier >= now) return 0;
   return static_cast<std::uint32_t>((now - earlier) / kFileTimeUnitsPerMs);
@@ -64,19 +74,9 @@ std::uint64_t GetUnixTimeMs() {
   return static_cast<std::uint64_t>(ms);
 }
 
-std::uint64_t GetSystemFileTime() {
-  const SteadyAnchor& anchor = Anchor();
-  if (anchor.wallFileTime == 0) return 0;
-  return anchor.wallFileTime + (platform::Monotonic100ns() - anchor.monotonic100ns);
-}
+std::uint64_t GetSystemFileTime() { return OnSteadyLine(platform::Monotonic100ns); }
 
-std::uint64_t GetSystemFileTimeCoarse() {
-  const SteadyAnchor& anchor = Anchor();
-  if (anchor.wallFileTime == 0) return 0;
-  // Within a tick of the anchor the coarse reading can lie behind it.
-  const std::uint64_t now = platform::MonotonicCoarse100ns();
-  return anchor.wallFileTime + (now > anchor.monotonic100ns ? now - anchor.monotonic100ns : 0);
-}
+std::uint64_t GetSystemFileTimeCoarse() { return OnSteadyLine(platform::MonotonicCoarse100ns); }
 
 std::uint32_t GetElapsedMsSince(const std::uint64_t& fileTime) {
   return ElapsedMsBetween(fileTime, GetSystemFileTime());
