@@ -9,16 +9,11 @@ bool ReadBuffer::Read(char* destination, std::size_t count) {
   // Decided once: the tail of a large read, however short, also goes
   // straight to its storage, so that it and the next head cost one call.
   const bool direct = count >= kDirectReadMin;
-  if (direct) {
-    m_fillStep = kShortFill;
-  } else if (count > kSmallPiece) {
-    m_fillStep = kCapacity;
-  }
   while (count > 0) {
     if (m_begin == m_end) {
       m_begin = m_end = 0;
       if (direct) {
-        const std::size_t got = m_fill(destination, count, Storage(), m_fillStep);
+        const std::size_t got = m_fill(destination, count, Storage(), kCapacity);
         if (got == 0) return false;
         if (got > count) {
           m_end = got - count;
@@ -28,7 +23,7 @@ bool ReadBuffer::Read(char* destination, std::size_t count) {
         count -= got;
         continue;
       }
-      if (!FillMore(count)) return false;
+      if (!FillMore()) return false;
     }
     const std::size_t take = std::min(count, m_end - m_begin);
     std::memcpy(destination, m_data.get() + m_begin, take);
@@ -43,7 +38,7 @@ bool ReadBuffer::Skip(std::size_t count) {
   while (count > 0) {
     if (m_begin == m_end) {
       m_begin = m_end = 0;
-      if (!FillMore(count)) return false;
+      if (!FillMore()) return false;
     }
     const std::size_t take = std::min(count, m_end - m_begin);
     m_begin += take;
@@ -72,7 +67,7 @@ bool ReadBuffer::SkipPast(const char* marker, std::size_t size, const KeepGoing&
 
 bool ReadBuffer::Ensure(std::size_t count) {
   while (m_end - m_begin < count) {
-    if (!FillMore(count - (m_end - m_begin))) return false;
+    if (!FillMore()) return false;
   }
   return true;
 }
@@ -82,7 +77,7 @@ char* ReadBuffer::Storage() {
   return m_data.get();
 }
 
-bool ReadBuffer::FillMore(std::size_t wanted) {
+bool ReadBuffer::FillMore() {
   Storage();
   if (m_begin > 0) {
     std::memmove(m_data.get(), m_data.get() + m_begin, m_end - m_begin);
@@ -90,9 +85,7 @@ bool ReadBuffer::FillMore(std::size_t wanted) {
     m_begin = 0;
   }
   if (m_end == kCapacity) return true;
-  const std::size_t room = kCapacity - m_end;
-  const std::size_t ask = std::min(room, std::max(wanted, m_fillStep));
-  const std::size_t got = m_fill(m_data.get() + m_end, ask, nullptr, 0);
+  const std::size_t got = m_fill(m_data.get() + m_end, kCapacity - m_end, nullptr, 0);
   m_end += got;
   return got != 0;
 }

@@ -3,10 +3,13 @@
 // system call together rather than one each, and a large body goes straight
 // from the socket into its final storage once the buffered bytes are used.
 // That direct read is a scatter read: one call takes the rest of the body
-// into its storage and the bytes after it (the next message's head, as far
-// as the stack holds them) into the buffer, so that a large message costs
-// one system call where the stream keeps up. The refills stay short while
-// bodies are large, so that little of a body passes through the buffer.
+// into its storage and whatever follows it into the buffer, as much as the
+// stack holds and the buffer has room for. Every receive thus drains the
+// socket, as a plain reader's would: a receive that stopped at the end of
+// the body would cost one system call and one window update more per
+// message, and on a fast stream each update makes the reader's thread run
+// the sender's next transmit. The part of the next body that came with it
+// is copied from the buffer; a copy costs far less than a receive.
 //
 // Owned by CSendReceiveBase and used only by the reading thread; Reset
 // (dropping what is buffered) belongs to the owner, while no thread reads.
@@ -35,17 +38,8 @@ class ReadBuffer {
 
   static constexpr std::size_t kCapacity = 128 * 1024;
   // Reads of at least this many bytes bypass the buffer once its bytes are
-  // used, up to their last byte, each call taking up to one refill step
-  // more into the buffer.
+  // used, up to their last byte.
   static constexpr std::size_t kDirectReadMin = 16 * 1024;
-  // After such a read the buffer refills in steps of this size (enough for
-  // the pieces before the next body), so that large bodies keep going
-  // straight into their storage instead of through the buffer; a read of
-  // a small body (more than kSmallPiece bytes, less than kDirectReadMin)
-  // returns it to whole-buffer refills, so that many small messages cost
-  // one system call.
-  static constexpr std::size_t kShortFill = 1024;
-  static constexpr std::size_t kSmallPiece = 512;
 
   explicit ReadBuffer(Fill fill) : m_fill(std::move(fill)) {}
 
@@ -68,15 +62,14 @@ class ReadBuffer {
   char* Storage();
   // Makes at least count (<= kCapacity) bytes available at m_begin.
   bool Ensure(std::size_t count);
-  // Appends what the stream gives to the buffered bytes, asking for at
-  // least wanted bytes (as room allows) and at least the refill step.
-  bool FillMore(std::size_t wanted);
+  // Appends what the stream gives to the buffered bytes, asking for as
+  // many as there is room for.
+  bool FillMore();
 
   Fill m_fill;
   std::unique_ptr<char[]> m_data;
   std::size_t m_begin = 0;
   std::size_t m_end = 0;
-  std::size_t m_fillStep = kCapacity;
 };
 
 }  // namespace quorvel
