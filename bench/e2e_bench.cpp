@@ -14,7 +14,8 @@
 //               reader's socket has the driver's 64 KiB receive buffer; one
 //               more raw window per pair with the kernel's own buffer sizing
 //               gives raw_kernel_buffer_MBps
-//   drivers     eight drivers against one, alternating
+//   drivers     eight drivers against one, alternating, and eight raw
+//               readers against one: the ratio the machine allows
 //   steady      64 channels at 25 fps, 100 KiB; scale: 256 channels at 25 fps,
 //               100 KiB, plus one long driver run for lost frames, CPU and RSS
 //               growth. Latency is stamp to the end of the message's recv
@@ -30,7 +31,7 @@
 //   --lib PATH          libstrevon.so (default: built beside)
 //   --out FILE          JSON rows (default: bench/results/latest.json)
 //   --window-ms N       measuring window of one side of a pair (default 1000)
-//   --pairs N           alternating pairs per case (default 5)
+//   --pairs N           alternating pairs per case (default 7)
 //   --scale-s N         length of the long scale run (default 60)
 //   --quick             a reduced matrix and shorter runs for a smoke run
 //   --only NAME         loopback | throughput | drivers | steady | scale |
@@ -634,7 +635,7 @@ struct Options {
   std::string lib_path = STREVON_LIBRARY_PATH;
   std::string out = STREVON_DEFAULT_RESULTS;
   int window_ms = 1000;
-  int pairs = 5;
+  int pairs = 7;
   int steady_window_ms = 3000;
   int scale_s = 60;
   bool quick = false;
@@ -803,7 +804,25 @@ void Throughput(const Options& o, strevon::host::DriverLibrary& library, std::ve
   }
 }
 
-// Eight drivers of one channel each against the first of them alone.
+// MB/s of n raw readers of one channel each, reading together.
+double RawReadersMBps(std::uint16_t port, int n, int window_ms) {
+  std::vector<std::unique_ptr<RawReader>> readers;
+  for (int i = 0; i < n; ++i) readers.push_back(std::make_unique<RawReader>(port, 1, 0));
+  auto total = [&] {
+    std::uint64_t b = 0;
+    for (auto& r : readers) b += r->Bytes();
+    return b;
+  };
+  WaitFor([&] { return total() > 0; }, 10s);
+  std::this_thread::sleep_for(n > 1 ? kWarm * 2 : kWarm);
+  const Sample s = Measure(window_ms, total, [] { return std::uint64_t{0}; });
+  readers.clear();
+  std::this_thread::sleep_for(kDrain);
+  return s.MBps;
+}
+
+// Eight drivers of one channel each against the first of them alone, and
+// the same for raw readers: what the machine allows the ratio to be.
 void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::vector<Row>& rows) {
   const std::size_t size = 262144;
   const int drivers = o.quick ? 4 : 8;
@@ -824,7 +843,7 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
     return b;
   };
   auto none = [] { return std::uint64_t{0}; };
-  std::vector<double> one, many, ratio;
+  std::vector<double> one, many, ratio, raw_ratio;
   for (int pair = 0; pair < o.pairs; ++pair) {
     sides[0]->Start();
     WaitFor([&] { return sides[0]->Handler().Frames() > 0; }, 10s);
@@ -840,12 +859,17 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
     one.push_back(a.MBps);
     many.push_back(b.MBps);
     ratio.push_back(a.MBps > 0 ? b.MBps / a.MBps : 0);
+    const double rawOne = RawReadersMBps(sim.Port(), 1, o.window_ms);
+    const double rawMany = RawReadersMBps(sim.Port(), drivers, o.window_ms);
+    raw_ratio.push_back(rawOne > 0 ? rawMany / rawOne : 0);
   }
   const Spread r = SpreadOf(ratio);
+  const Spread rr = SpreadOf(raw_ratio);
   Row row("drivers_vs_one");
   row.Num("frame_size", static_cast<double>(size), 0).Num("channels", 1, 0).Num("drivers", drivers, 0);
   row.Num("one_driver_MBps", SpreadOf(one).median).Num("drivers_MBps", SpreadOf(many).median);
   row.Num("ratio", r.median, 3).Num("ratio_min", r.min, 3).Num("ratio_max", r.max, 3);
+  row.Num("raw_ratio", rr.median, 3).Num("raw_ratio_min", rr.min, 3).Num("raw_ratio_max", rr.max, 3);
   Emit(rows, row);
 }
 

@@ -8,7 +8,7 @@
 #      latency, CPU and RSS, first frame, idle RSS, control plane. Writes
 #      the rows to the terminal and to bench/results/latest.json.
 # Arguments go to strevon_e2e_bench (--quick, --only PART, --window-ms N,
-# --pairs N, --scale-s N, --out FILE). Takes about six minutes.
+# --pairs N, --scale-s N, --out FILE). Takes about seven minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=$(nproc 2>/dev/null || echo 2)

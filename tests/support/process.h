@@ -1,12 +1,13 @@
-// A child process for tests: started with posix_spawn (the test's threads
-// stay out of the child), standard output and error read through one pipe,
-// standard input writable, every wait bounded by a deadline. The child is
-// killed when the object goes, so a hung program fails its test instead of
-// hanging it.
+// A child process for tests: standard output and error read through one
+// pipe, standard input writable, every wait bounded by a deadline. The
+// child is killed when the object goes, so a hung program fails its test
+// instead of hanging it. The waits are written once, over a small class
+// per system that starts, reads and reaps the child.
 #pragma once
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(_WIN32)
@@ -25,13 +26,17 @@ extern char** environ;
 namespace quorvel {
 namespace test_support {
 
+namespace detail {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
 #if defined(_WIN32)
-// The same child on Windows: CreateProcess with inherited pipe ends; the
+// The Windows end of a child: CreateProcess with inherited pipe ends; the
 // program is found as the command line's first word (".exe" may be left
 // out); it is terminated when the object goes.
-class ChildProcess {
+class OsChild {
  public:
-  ChildProcess(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+  OsChild(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr, inWrite = nullptr;
     if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&inRead, &inWrite, &inherit, 0)) {
@@ -65,7 +70,7 @@ class ChildProcess {
     m_out = outRead;
     m_in = inWrite;
   }
-  ~ChildProcess() {
+  ~OsChild() {
     if (Started() && !m_exited) {
       TerminateProcess(m_process, 1);
       WaitForSingleObject(m_process, 5000);
@@ -74,8 +79,8 @@ class ChildProcess {
     if (m_out != nullptr) CloseHandle(m_out);
     CloseInput();
   }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
+  OsChild(const OsChild&) = delete;
+  OsChild& operator=(const OsChild&) = delete;
 
   bool Started() const { return m_process != nullptr; }
   bool Write(const std::string& text) {
@@ -90,39 +95,11 @@ class ChildProcess {
   void Signal(int) {
     if (Started() && !m_exited) TerminateProcess(m_process, 1);
   }
-  const std::string& Output() const { return m_output; }
 
-  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (m_output.find(text) == std::string::npos && ReadSome(deadline)) {
-    }
-    return m_output.find(text) != std::string::npos;
-  }
-
-  int Wait(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (ReadSome(deadline)) {
-    }
-    if (!Started()) return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (WaitForSingleObject(m_process, left.count() > 0 ? static_cast<DWORD>(left.count()) : 0) !=
-        WAIT_OBJECT_0) {
-      m_timedOut = true;
-      TerminateProcess(m_process, 1);
-      WaitForSingleObject(m_process, 5000);
-      m_exited = true;
-      return -1;
-    }
-    m_exited = true;
-    DWORD code = 0;
-    return GetExitCodeProcess(m_process, &code) ? static_cast<int>(code) : -1;
-  }
-  bool TimedOut() const { return m_timedOut; }
-
- private:
-  // False at the end of the output or at the deadline.
-  bool ReadSome(std::chrono::steady_clock::time_point deadline) {
+ protected:
+  // Appends what the child wrote to output; false at the end of the output
+  // or at the deadline.
+  bool ReadSome(Deadline deadline, std::string& output) {
     while (m_out != nullptr && std::chrono::steady_clock::now() < deadline) {
       DWORD available = 0;
       if (!PeekNamedPipe(m_out, nullptr, 0, nullptr, &available, nullptr)) break;  // writer gone
@@ -133,7 +110,7 @@ class ChildProcess {
       char buffer[4096];
       DWORD n = 0;
       if (!ReadFile(m_out, buffer, sizeof buffer, &n, nullptr) || n == 0) break;
-      m_output.append(buffer, n);
+      output.append(buffer, n);
       return true;
     }
     if (m_out != nullptr && std::chrono::steady_clock::now() < deadline) {
@@ -142,21 +119,36 @@ class ChildProcess {
     }
     return false;
   }
+  // The exit code of a started child, or -1 with timedOut set when it has
+  // not exited by the deadline (it is killed then).
+  int Reap(Deadline deadline, bool& timedOut) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    m_exited = true;
+    if (WaitForSingleObject(m_process, left.count() > 0 ? static_cast<DWORD>(left.count()) : 0) !=
+        WAIT_OBJECT_0) {
+      timedOut = true;
+      TerminateProcess(m_process, 1);
+      WaitForSingleObject(m_process, 5000);
+      return -1;
+    }
+    DWORD code = 0;
+    return GetExitCodeProcess(m_process, &code) ? static_cast<int>(code) : -1;
+  }
 
+ private:
   HANDLE m_process = nullptr;
   HANDLE m_out = nullptr;
   HANDLE m_in = nullptr;
   bool m_exited = false;
-  bool m_timedOut = false;
-  std::string m_output;
 };
 #else
 
-class ChildProcess {
+// The POSIX end of a child: posix_spawn, so that the test's threads stay
+// out of the child; killed when the object goes.
+class OsChild {
  public:
-  // args[0] is the program's path; env entries ("NAME=value") are added to
-  // the test's own environment.
-  ChildProcess(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+  OsChild(std::vector<std::string> args, const std::vector<std::string>& env) {
     int out[2];
     int in[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0) return;
@@ -180,7 +172,7 @@ class ChildProcess {
     m_out = out[0];
     m_in = in[1];
   }
-  ~ChildProcess() {
+  ~OsChild() {
     if (Started() && !m_exited) {
       ::kill(m_pid, SIGKILL);
       ::waitpid(m_pid, nullptr, 0);
@@ -188,8 +180,8 @@ class ChildProcess {
     if (m_out >= 0) ::close(m_out);
     CloseInput();
   }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
+  OsChild(const OsChild&) = delete;
+  OsChild& operator=(const OsChild&) = delete;
 
   bool Started() const { return m_pid > 0; }
   bool Write(const std::string& text) {
@@ -202,45 +194,13 @@ class ChildProcess {
   void Signal(int sig) {
     if (Started() && !m_exited) ::kill(m_pid, sig);
   }
-  // Everything the child wrote so far.
-  const std::string& Output() const { return m_output; }
 
-  // Reads until the output contains text; true when it does in time.
-  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (m_output.find(text) == std::string::npos && ReadSome(deadline)) {
-    }
-    return m_output.find(text) != std::string::npos;
-  }
-
-  // Reads the output to its end and reaps the child: its exit code, or -1
-  // when it did not exit normally or not in time (it is killed then).
-  int Wait(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (ReadSome(deadline)) {
-    }
-    if (!Started()) return -1;
-    int status = 0;
-    while (::waitpid(m_pid, &status, WNOHANG) != m_pid) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        m_timedOut = true;
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, &status, 0);
-        m_exited = true;
-        return -1;
-      }
-      ::poll(nullptr, 0, 5);
-    }
-    m_exited = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  bool TimedOut() const { return m_timedOut; }
-
- private:
-  // False at the end of the output or at the deadline.
-  bool ReadSome(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+ protected:
+  // Appends what the child wrote to output; false at the end of the output
+  // or at the deadline.
+  bool ReadSome(Deadline deadline, std::string& output) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd pfd{m_out, POLLIN, 0};
     if (m_out < 0 || left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
       return false;
@@ -252,19 +212,70 @@ class ChildProcess {
       m_out = -1;
       return false;
     }
-    m_output.append(buffer, static_cast<std::size_t>(n));
+    output.append(buffer, static_cast<std::size_t>(n));
     return true;
   }
+  // The exit code of a started child, or -1 when it did not exit normally;
+  // -1 with timedOut set when it has not exited by the deadline (it is
+  // killed then).
+  int Reap(Deadline deadline, bool& timedOut) {
+    m_exited = true;
+    int status = 0;
+    while (::waitpid(m_pid, &status, WNOHANG) != m_pid) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        timedOut = true;
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, &status, 0);
+        return -1;
+      }
+      ::poll(nullptr, 0, 5);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
 
+ private:
   pid_t m_pid = -1;
   int m_out = -1;
   int m_in = -1;
   bool m_exited = false;
-  bool m_timedOut = false;
-  std::string m_output;
 };
-
 #endif
+
+}  // namespace detail
+
+class ChildProcess : public detail::OsChild {
+ public:
+  // args[0] is the program's path; env entries ("NAME=value") are added to
+  // the test's own environment.
+  ChildProcess(std::vector<std::string> args, const std::vector<std::string>& env = {})
+      : OsChild(std::move(args), env) {}
+
+  // Everything the child wrote so far.
+  const std::string& Output() const { return m_output; }
+
+  // Reads until the output contains text; true when it does in time.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (m_output.find(text) == std::string::npos && ReadSome(deadline, m_output)) {
+    }
+    return m_output.find(text) != std::string::npos;
+  }
+
+  // Reads the output to its end and reaps the child: its exit code, or -1
+  // when it did not exit normally or not in time (it is killed then).
+  int Wait(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (ReadSome(deadline, m_output)) {
+    }
+    if (!Started()) return -1;
+    return Reap(deadline, m_timedOut);
+  }
+  bool TimedOut() const { return m_timedOut; }
+
+ private:
+  std::string m_output;
+  bool m_timedOut = false;
+};
 
 struct ProcessResult {
   int exitCode = -1;  // -1: killed at the deadline or did not start
