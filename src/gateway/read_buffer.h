@@ -9,7 +9,8 @@
 // the body would cost one system call and one window update more per
 // message, and on a fast stream each update makes the reader's thread run
 // the sender's next transmit. The part of the next body that came with it
-// is copied from the buffer; a copy costs far less than a receive.
+// is copied from the buffer: that copy costs less than the receive it
+// saves.
 //
 // Owned by CSendReceiveBase and used only by the reading thread; Reset
 // (dropping what is buffered) belongs to the owner, while no thread reads.
