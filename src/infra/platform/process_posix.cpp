@@ -21,17 +21,6 @@ std::string ExecutableDirectory() {
   }
 }
 
-std::string DriverHomeDirectory() {
-  try {
-    std::string home = GetEnvironment(kHomeEnvironmentVariable);
-    if (home.empty()) return ExecutableDirectory();
-    if (home.back() != '/') home += '/';
-    return home;
-  } catch (...) {
-    return std::string();
-  }
-}
-
 std::string HostCoreVersion() { return GetEnvironment(kHostVersionEnvironmentVariable); }
 
 std::string GetEnvironment(const char* name) {

@@ -55,17 +55,6 @@ std::string ExecutableDirectory() {
   }
 }
 
-std::string DriverHomeDirectory() {
-  try {
-    std::string home = GetEnvironment(kHomeEnvironmentVariable);
-    if (home.empty()) return ExecutableDirectory();
-    if (home.back() != '\\' && home.back() != '/') home += '\\';
-    return home;
-  } catch (...) {
-    return std::string();
-  }
-}
-
 std::string HostCoreVersion() {
   try {
     const std::string version = ModuleVersion(kHostCoreModule);
