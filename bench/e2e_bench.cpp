@@ -692,6 +692,9 @@ struct Sample {
   double cpu_ns_per_byte = 0;
 };
 
+// The CPU clock of a window whose readers' CPU is not measured.
+std::uint64_t NoCpuClock() { return 0; }
+
 // Bytes delivered and CPU of the reading thread over one window.
 Sample Measure(int window_ms, const std::function<std::uint64_t()>& bytes,
                const std::function<std::uint64_t()>& cpu_ns) {
@@ -822,7 +825,7 @@ double RawReadersMBps(std::uint16_t port, int n, int window_ms) {
   };
   WaitFor([&] { return total() > 0; }, 10s);
   std::this_thread::sleep_for(n > 1 ? kWarm * 2 : kWarm);
-  const Sample s = Measure(window_ms, total, [] { return std::uint64_t{0}; });
+  const Sample s = Measure(window_ms, total, NoCpuClock);
   readers.clear();
   std::this_thread::sleep_for(kDrain);
   return s.MBps;
@@ -849,18 +852,17 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
     for (auto& s : sides) b += s->Handler().Bytes();
     return b;
   };
-  auto none = [] { return std::uint64_t{0}; };
   std::vector<double> one, many, ratio, raw_ratio;
   for (int pair = 0; pair < o.pairs; ++pair) {
     sides[0]->Start();
     WaitFor([&] { return sides[0]->Handler().Frames() > 0; }, 10s);
     std::this_thread::sleep_for(kWarm);
-    const Sample a = Measure(o.window_ms, total, none);
+    const Sample a = Measure(o.window_ms, total, NoCpuClock);
     sides[0]->Stop();
     std::this_thread::sleep_for(kDrain);
     for (auto& s : sides) s->Start();
     std::this_thread::sleep_for(kWarm * 2);
-    const Sample b = Measure(o.window_ms, total, none);
+    const Sample b = Measure(o.window_ms, total, NoCpuClock);
     for (auto& s : sides) s->Stop();
     std::this_thread::sleep_for(kDrain);
     one.push_back(a.MBps);
