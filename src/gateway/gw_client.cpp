@@ -16,9 +16,6 @@ namespace {
 
 constexpr const char* kSenderThreadName = "Message Sender thread";
 constexpr const char* kReceiverThreadName = "Message Receiver thread";
-constexpr const char* kResponseKey = "Response";
-constexpr const char* kRequestKey = "Request";
-constexpr const char* kServerRequest = "request/validation";
 constexpr const char* kConnect = "quorvel::CGWClient::Connect";
 constexpr const char* kDisconnect = "quorvel::CGWClient::Disconnect";
 constexpr const char* kSend = "quorvel::CGWClient::Send";
@@ -152,8 +149,7 @@ void CGWClient::ThreadFunction() {
 }
 
 void CGWClient::Dispatch(ServerMessage& message) {
-  std::string_view command = message.HeaderView(kResponseKey);
-  if (command.find(kServerRequest) != std::string_view::npos) command = message.HeaderView(kRequestKey);
+  const std::string_view command = message.Command();
 
   // Walked by key, one receiver at a time: the lock is held only to find
   // the next match and mark the call, never across the call, so that a

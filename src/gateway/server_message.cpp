@@ -7,8 +7,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr const char* kResponseKey = "Response";
-constexpr const char* kRequestKey = "Request";
 constexpr const char* kServerRequest = "request/validation";
 
 // Equality with a literal of key's own size: a fixed-size compare the
@@ -18,27 +16,36 @@ bool SameAs(std::string_view key, const char (&literal)[N]) {
   return std::memcmp(key.data(), literal, N - 1) == 0;
 }
 
-// The keys that every video frame is asked for (and "Request"), each with
-// its slot in m_known; -1 for any other key.
+using Known = ServerMessage::Known;
+
+int Slot(Known key) { return static_cast<int>(key); }
+
+// The slot in m_known of a key that every video frame is asked for (or
+// "Request"); -1 for any other key.
 int KnownKeySlot(std::string_view key) {
   switch (key.size()) {
     case 3:
-      return SameAs(key, "Cid") ? 0 : -1;
+      return SameAs(key, "Cid") ? Slot(Known::kCid) : -1;
     case 4:
-      return SameAs(key, "Size") ? 1 : -1;
+      return SameAs(key, "Size") ? Slot(Known::kSize) : -1;
     case 5:
-      return SameAs(key, "Width") ? 2 : -1;
+      return SameAs(key, "Width") ? Slot(Known::kWidth) : -1;
     case 6:
-      if (SameAs(key, "Status")) return 3;
-      if (SameAs(key, "Fourcc")) return 4;
-      return SameAs(key, "Height") ? 5 : -1;
+      if (SameAs(key, "Status")) return Slot(Known::kStatus);
+      if (SameAs(key, "Fourcc")) return Slot(Known::kFourcc);
+      return SameAs(key, "Height") ? Slot(Known::kHeight) : -1;
     case 7:
-      return SameAs(key, "Request") ? 6 : -1;
+      return SameAs(key, "Request") ? Slot(Known::kRequest) : -1;
     case 8:
-      return SameAs(key, "Response") ? 7 : -1;
+      return SameAs(key, "Response") ? Slot(Known::kResponse) : -1;
     default:
       return -1;
   }
+}
+
+// The first c in [begin, end), or null.
+const char* NextByte(const char* begin, const char* end, char c) {
+  return static_cast<const char*>(std::memchr(begin, c, static_cast<std::size_t>(end - begin)));
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -85,8 +92,9 @@ ServerMessage& ServerMessage::operator=(const ServerMessage& other) {
   m_headerData = other.m_headerData;
   m_body = other.m_body;
   m_headers.clear();
-  if (!other.m_headers.empty()) ParseHeaders();
+  m_command = std::string_view();
   m_isResponse = other.m_isResponse;
+  if (!other.m_headers.empty()) ParseHeaders();
   m_stream = nullptr;
   m_pendingSize = 0;
   return *this;
@@ -96,6 +104,7 @@ void ServerMessage::Clear() {
   m_headerData.Clear();
   m_body.Clear();
   m_headers.clear();
+  m_command = std::string_view();
   m_stream = nullptr;
   m_pendingSize = 0;
 }
@@ -142,6 +151,7 @@ const char* ServerMessage::BodyData() const {
 void ServerMessage::SetHeaderData(const std::vector<char>& data) {
   if (data.empty()) return;
   m_headers.clear();
+  m_command = std::string_view();
   m_headerData.Assign(data.data(), data.size());
 }
 
@@ -172,13 +182,15 @@ std::string ServerMessage::GetHeader(const std::string& key) const {
   return std::string(HeaderView(key));
 }
 
+std::string_view ServerMessage::HeaderView(Known key) const {
+  const std::uint32_t position = m_known[static_cast<std::size_t>(key)];
+  if (position == 0 || position > m_headers.size()) return std::string_view();
+  return m_headers[position - 1].second;
+}
+
 std::string_view ServerMessage::HeaderView(std::string_view key) const {
   const int slot = KnownKeySlot(key);
-  if (slot >= 0) {
-    const std::uint32_t position = m_known[static_cast<std::size_t>(slot)];
-    if (position == 0 || position > m_headers.size()) return std::string_view();
-    return m_headers[position - 1].second;
-  }
+  if (slot >= 0) return HeaderView(static_cast<Known>(slot));
   for (auto it = m_headers.rbegin(); it != m_headers.rend(); ++it) {
     if (it->first == key) return it->second;
   }
@@ -198,6 +210,12 @@ std::vector<std::pair<std::string, std::string>> ServerMessage::GetHeaders() con
 }
 
 bool ServerMessage::ParseHeaders() {
+  const bool found = SplitHeaders();
+  FindCommand();
+  return found;
+}
+
+bool ServerMessage::SplitHeaders() {
   m_headers.clear();
   m_known.fill(0);
   if (m_headerData.Empty()) return false;
@@ -207,21 +225,26 @@ bool ServerMessage::ParseHeaders() {
   // the line), the first empty line ends the block, text after the last
   // "\r\n" is ignored.
   const char* line = data;
+  // The next colon at or after line: each colon of the block is searched
+  // for once, whichever line it turns out to belong to.
+  const char* colon = NextByte(data, end, ':');
   while (line < end) {
     const char* lineEnd = line;
     for (;;) {
-      lineEnd = static_cast<const char*>(std::memchr(lineEnd, '\r', static_cast<std::size_t>(end - lineEnd)));
+      lineEnd = NextByte(lineEnd, end, '\r');
       if (lineEnd == nullptr || lineEnd + 1 == end) return !m_headers.empty();
       if (lineEnd[1] == '\n') break;
       ++lineEnd;
     }
     if (lineEnd == line) break;
-    const char* const first =
-        static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(lineEnd - line)));
-    const char* const second =
-        first == nullptr ? nullptr
-                         : static_cast<const char*>(
-                               std::memchr(first + 1, ':', static_cast<std::size_t>(lineEnd - first - 1)));
+    while (colon != nullptr && colon < line) colon = NextByte(colon + 1, end, ':');
+    const char* first = nullptr;
+    const char* second = nullptr;
+    if (colon != nullptr && colon < lineEnd) {
+      first = colon;
+      colon = NextByte(first + 1, end, ':');
+      if (colon != nullptr && colon < lineEnd) second = colon;
+    }
     std::string_view key;
     std::string_view value;
     if (SplitHeaderLine(line, lineEnd, first, second, key, value)) {
@@ -236,20 +259,15 @@ bool ServerMessage::ParseHeaders() {
 bool ServerMessage::Parse() {
   m_isResponse = true;
   if (!ParseHeaders()) return false;
-  std::string_view command = HeaderView(kResponseKey);
-  if (command.find(kServerRequest) != std::string_view::npos) {
-    command = HeaderView(kRequestKey);
+  if (m_command.find(kServerRequest) != std::string_view::npos) {
     m_isResponse = false;
+    FindCommand();
   }
-  return !command.empty();
-}
-
-std::string ServerMessage::GetCommand() const {
-  return GetHeader(m_isResponse ? kResponseKey : kRequestKey);
+  return !m_command.empty();
 }
 
 bool ServerMessage::IsCommand(std::string_view command) const {
-  return HeaderView(m_isResponse ? kResponseKey : kRequestKey).find(command) != std::string_view::npos;
+  return m_command.find(command) != std::string_view::npos;
 }
 
 }  // namespace quorvel

@@ -59,6 +59,7 @@ class ServerMessage {
   // fill completely (its contents are undefined until then). Size 0 empties.
   char* HeaderSpace(std::size_t size) {
     m_headers.clear();
+    m_command = std::string_view();
     return m_headerData.Resize(size);
   }
   char* BodySpace(std::size_t size) { return m_body.Resize(size); }
@@ -87,11 +88,15 @@ class ServerMessage {
   std::string GetBodyText() const;
   std::string GetHeaderText() const;
 
+  // The keys every frame is asked for, whose headers the parse finds
+  // without a search.
+  enum class Known { kCid, kSize, kWidth, kStatus, kFourcc, kHeight, kRequest, kResponse };
+
   // Value of the last header whose key equals key exactly; "" when none.
   std::string GetHeader(const std::string& key) const;
-  // The same without a copy: valid until the message is next changed. The
-  // keys every frame is asked for are found by the parse, without a search.
+  // The same without a copy: valid until the message is next changed.
   std::string_view HeaderView(std::string_view key) const;
+  std::string_view HeaderView(Known key) const;
 
   // Fills the header list from the header data; true when at least one
   // "key: value" line was found. Lines end with "\r\n"; the first empty
@@ -109,7 +114,9 @@ class ServerMessage {
   // "recorder/event/subscribe" reply answers to "recorder/event".
   bool IsCommand(std::string_view command) const;
   // The command that Parse found ("" before Parse).
-  std::string GetCommand() const;
+  std::string GetCommand() const { return std::string(m_command); }
+  // The same without a copy: valid until the message is next changed.
+  std::string_view Command() const { return m_command; }
   // False for a request from the server, true for a reply or a push.
   bool IsResponse() const { return m_isResponse; }
 
@@ -119,8 +126,12 @@ class ServerMessage {
  private:
   // Reads a pending body into m_body (empty when the stream fails).
   void LoadPendingBody() const;
+  // ParseHeaders without the command.
+  bool SplitHeaders();
   // Records where the last header with a frequently read key is.
   void NoteKnownKey(std::string_view key, std::size_t index);
+  // The "Response" or the "Request" value, as IsResponse says.
+  void FindCommand() { m_command = HeaderView(m_isResponse ? Known::kResponse : Known::kRequest); }
 
   ByteBuffer m_headerData;
   // Filled late by the const accessors when the body was pending.
@@ -133,8 +144,10 @@ class ServerMessage {
   // Per frequently read key (KnownKeySlot), 1 + the index in m_headers of
   // its last header, 0 when it has none; set by ParseHeaders, and not
   // trusted beyond m_headers' size, so clearing m_headers alone is enough.
-  static constexpr std::size_t kKnownKeys = 8;
+  static constexpr std::size_t kKnownKeys = static_cast<std::size_t>(Known::kResponse) + 1;
   std::array<std::uint32_t, kKnownKeys> m_known{};
+  // A view into m_headerData, cleared with m_headers.
+  std::string_view m_command;
   bool m_isResponse = true;
 };
 

@@ -15,13 +15,20 @@
 // There is no time-out: returning while a call still runs would let the
 // owner free the target under it.
 //
-// Owned by its user (one per CVideoManager).
+// Every frame passes here twice, so a mark is one atomic exchange in a
+// small set of slots, and the tracker's mutex is taken only by waiters, by
+// a Leave that has a waiter to wake, and when more calls run at once than
+// there are slots.
+//
+// Owned by its user (one per CVideoManager and per CGWClient).
 // Enter and Leave run on the delivering thread (the Gateway client's
 // receiver thread), WaitIdle on whichever thread removes a target. The
 // tracker's mutex is taken last: users call Enter holding their own lock,
 // and nothing here calls out.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <thread>
@@ -33,9 +40,7 @@ namespace quorvel {
 
 class CCallTracker {
  public:
-  // Room for this many concurrent calls is reserved up front, so that a
-  // delivery does not allocate in the usual case.
-  explicit CCallTracker(std::size_t reserved = 4);
+  CCallTracker() = default;
   CCallTracker(const CCallTracker&) = delete;
   CCallTracker& operator=(const CCallTracker&) = delete;
 
@@ -64,13 +69,29 @@ class CCallTracker {
     const void* key;
     std::thread::id thread;
   };
+  // A slot is free while its key is null. The thread that claims it writes
+  // its id before the key, and only that thread changes it until it frees
+  // it again.
+  struct Slot {
+    std::atomic<const void*> key{nullptr};
+    std::atomic<std::thread::id> thread{};
+  };
+  static constexpr std::size_t kSlots = 4;
 
+  // A call into key on a thread other than me.
+  bool RunsElsewhere(const void* key, std::thread::id me) const REQUIRES(m_lock);
+  void WakeWaiters();
+
+  std::array<Slot, kSlots> m_slots;
+  // Threads in WaitIdle. A Leave reads it after freeing its slot and
+  // WaitIdle raises it before looking at the slots (both in one total
+  // order), so either the Leave sees the waiter or the waiter sees the slot
+  // free.
+  std::atomic<std::size_t> m_waiters{0};
   CPlainLock m_lock;
   std::condition_variable m_callEnded;
-  std::vector<Call> m_calls GUARDED_BY(m_lock);
-  // Threads in WaitIdle: a Leave with none wakes nobody, as nearly every
-  // frame's does.
-  std::size_t m_waiters GUARDED_BY(m_lock) = 0;
+  // The calls that found every slot taken.
+  std::vector<Call> m_overflow GUARDED_BY(m_lock);
 };
 
 }  // namespace quorvel

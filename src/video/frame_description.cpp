@@ -12,7 +12,7 @@ namespace {
 
 constexpr int kFirstVersionWithSize = 3;
 
-std::uint32_t HeaderNumber(const ServerMessage& message, const char* key) {
+std::uint32_t HeaderNumber(const ServerMessage& message, ServerMessage::Known key) {
   int value = 0;
   ParseInt(message.HeaderView(key), value);
   return static_cast<std::uint32_t>(value);
@@ -24,11 +24,11 @@ FrameDescription DescribeFrame(const ServerMessage& message, int kalmenoVersion)
   FrameDescription description;
   if (kalmenoVersion < kFirstVersionWithSize) {
     description.fourcc = kFourccJpeg;
-    description.width = HeaderNumber(message, "Width");
-    description.height = HeaderNumber(message, "Height");
+    description.width = HeaderNumber(message, ServerMessage::Known::kWidth);
+    description.height = HeaderNumber(message, ServerMessage::Known::kHeight);
   } else {
-    description.fourcc = HeaderNumber(message, "Fourcc");
-    const auto size = ParseResolution(message.HeaderView("Size"));
+    description.fourcc = HeaderNumber(message, ServerMessage::Known::kFourcc);
+    const auto size = ParseResolution(message.HeaderView(ServerMessage::Known::kSize));
     description.width = size.first;
     description.height = size.second;
   }

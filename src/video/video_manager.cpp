@@ -92,9 +92,9 @@ void CVideoManager::ProcessServerMessage(ServerMessage& message) {
 }
 
 void CVideoManager::ProcessVideoStreamResponse(ServerMessage& message) {
-  const std::string_view status = message.HeaderView("Status");
+  const std::string_view status = message.HeaderView(ServerMessage::Known::kStatus);
   int parsed = 0;
-  ParseInt(message.HeaderView("Cid"), parsed);  // 0 when it is not a number
+  ParseInt(message.HeaderView(ServerMessage::Known::kCid), parsed);  // 0 when it is not a number
   const std::uint32_t cid = static_cast<std::uint32_t>(parsed);
   VM_LOG("ProcessVideoStreamResponse", "%s: cid=%u status=%.*s", cid, static_cast<int>(status.size()),
          status.data());

@@ -83,6 +83,11 @@ TEST(ServerMessageTest, ParseNeedsACommandAndTheLastHeaderWins) {
   EXPECT_EQ("704", copy.GetHeader("Width"));
   frame.HeaderSpace(0);
   EXPECT_EQ("", frame.GetHeader("Status")) << "new header data drops the old headers";
+  ServerMessage assigned;
+  assigned.SetHeaderData(Data("Response: video/stream\r\n"));
+  ASSERT_TRUE(assigned.Parse());
+  assigned = ServerMessage();
+  EXPECT_EQ("", assigned.GetCommand()) << "an assigned message keeps no command of its own";
 }
 
 }  // namespace
