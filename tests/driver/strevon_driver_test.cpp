@@ -75,6 +75,7 @@ TEST_F(StrevonDriverTest, CustomParametersBecomeTheCameraAndIOLists) {
     EXPECT_EQ(inputs, c.inputList);
     EXPECT_EQ(outputs, c.outputList);
     EXPECT_EQ(driver.GetVideoStandard(), c.videoStandard);
+    EXPECT_EQ(driver.GetCaptureIO() != nullptr, c.inputs + c.outputs > 0) << "an I/O object without I/O";
     driver.Close();
   }
 }

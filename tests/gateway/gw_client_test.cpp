@@ -4,8 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +12,7 @@
 #include "infra/platform/name_lookup.h"
 #include "support/loopback_peer.h"
 #include "support/wait.h"
+#include "waitable_log.h"
 
 namespace quorvel {
 namespace {
@@ -43,22 +42,17 @@ class RecordingReceiver : public IMessageReceiver, public IConnectionUser {
       m_client->RegisterReceiver("second", m_extra);
       m_client->RegisterReceiver("first,second", this);
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_commands.push_back(message.GetCommand());
+    m_commands.Add(message.GetCommand());
   }
-  Commands Get() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_commands;
-  }
-  bool WaitForCount(std::size_t n) { return WaitUntil([&] { return Get().size() >= n; }, kTimeoutMs); }
+  Commands Get() const { return m_commands.Snapshot(); }
+  bool WaitForCount(std::size_t n) { return m_commands.WaitForCount(n, std::chrono::milliseconds(kTimeoutMs)); }
   void OnConnectionLost() override { ++losses; }
   std::atomic<int> losses{0};
 
  private:
   CGWClient* m_client;
   IMessageReceiver* m_extra;
-  std::mutex m_mutex;
-  Commands m_commands;
+  strevon::host::WaitableLog<std::string> m_commands;
 };
 
 class GWClientTest : public ::testing::Test {

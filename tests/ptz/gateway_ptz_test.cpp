@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/camera_record.h"
+#include "frame_stamp.h"
 #include "gateway/client_message.h"
 #include "gateway/gw_client.h"
 #include "gateway_simulator.h"
@@ -265,13 +266,7 @@ TEST_F(GatewayPtzTest, HandlerGivesOneControlPerChannelAndReleaseClosesEveryDome
   EXPECT_EQ(handler->GetPTZApi(1), static_cast<IIPPTZApi*>(dome));
   EXPECT_EQ(Control(2), nullptr);
   ASSERT_NE(Control(0), nullptr);
-  IIPParams* const params = dynamic_cast<IIPParams*>(dome);
-  EXPECT_EQ(params->GetChannel(), 1u);
-  // The two flags are the host's own: kept as set, never read by the driver.
-  EXPECT_EQ(params->SetParamFlag1(7), 7);
-  EXPECT_EQ(params->SetParamFlag2(9), 9);
-  EXPECT_EQ(params->GetParamFlag1() * 10 + params->GetParamFlag2(), 79);
-  EXPECT_EQ(dome->QueryFeature(1), 1);
+  EXPECT_EQ(dynamic_cast<IIPParams*>(dome)->GetChannel(), 1u);
   const std::uint64_t from = Mark();
   handler->ReleaseControls();
   for (const std::string pid : {"cam-1", "cam-2"}) {
@@ -301,6 +296,27 @@ TEST_F(GatewayPtzTest, CommandsWaitBoundedForOpenAndAfterCloseAreRefusedUntilOpe
   ASSERT_TRUE(comm->Open());
   ASSERT_EQ(comm->StartMove(nullptr, 1, 5), 1);
   EXPECT_TRUE(WaitFor("camera/ptz/right", from));
+}
+
+// The dome is opened before the first command and again only once its
+// time-out (1 s here) has passed since the last command.
+TEST_F(GatewayPtzTest, DomeIsOpenedBeforeTheFirstCommandAndAgainOnlyAfterItsTimeOut) {
+  auto comm = Comm();
+  ServerMessage properties = MakeServerMessage(
+      {{"Response", "camera/ptz/properties"}, {"Pid", "cam-2"}, {"Status", "OK"}}, Xml(" timeout=\"1\"", {}));
+  comm->ProcessServerMessage(properties);
+  ASSERT_TRUE(comm->Open());
+  ASSERT_EQ(comm->StartMove(nullptr, 0, 5), 1);
+  ASSERT_EQ(comm->StartMove(nullptr, 1, 5), 1);
+  const auto right = sim.WaitForRequest("camera/ptz/right", nullptr, 10s);
+  ASSERT_TRUE(right.has_value());
+  // The time-out itself has to pass; the last command went out before the
+  // Gateway received "right".
+  ASSERT_TRUE(WaitUntil([&] { return strevon::sim::MonotonicNs() >= right->mono_ns + 1100000000u; }, 3000));
+  ASSERT_EQ(comm->StartMove(nullptr, 2, 5), 1);
+  ASSERT_TRUE(WaitFor("camera/ptz/up", 0));
+  EXPECT_EQ(Since(0), (std::vector<std::string>{"camera/ptz/open", "camera/ptz/left", "camera/ptz/right",
+                                                "camera/ptz/open", "camera/ptz/up"}));
 }
 
 TEST_F(GatewayPtzTest, OnlyAnOpenStatusOfThisDomeSparesTheNextOpen) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,39 @@ TEST_F(GatewayIOTest, DestructionDoesNotWaitForHostCallsUnderWay) {
   driverShare.reset();
   EXPECT_TRUE(test_support::WaitUntil([&] { return share.expired(); }));
   EXPECT_EQ(blocking.calls, 2);
+}
+
+// StopIO must not wait for the event delivery that waits for a lock the
+// host holds while it calls StopIO: that deadlocked the host's thread and the
+// receiver, and with it all Gateway traffic. Once the late report is
+// through, I/O starts again.
+TEST_F(GatewayIOTest, StopIOWhileHoldingTheLockTheInputCallbackTakes) {
+  struct Locking : ICaptureIOCallback {
+    void OnInputState(std::uint32_t inputId, std::uint32_t state) override {
+      ++entered;
+      std::lock_guard<std::mutex> lock(hostLock);
+      reports->OnInputState(inputId, state);
+    }
+    strevon::host::IOCallback* reports = nullptr;
+    std::mutex hostLock;
+    std::atomic<int> entered{0};
+  } locking;
+  locking.reports = &callback;
+  ASSERT_TRUE(io->SetIOCallback(&locking));
+  ASSERT_TRUE(io->StartIO());
+  std::future<void> delivery;  // declared first: joined after the lock is let go
+  std::unique_lock<std::mutex> hostLock(locking.hostLock);
+  delivery = std::async(std::launch::async, [&] { Deliver("IOState", "in-1", "On"); });
+  ASSERT_TRUE(test_support::WaitUntil([&] { return locking.entered == 1; }));
+  auto stop = std::async(std::launch::async, [&] { return io->StopIO(); });
+  const bool returned = stop.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+  hostLock.unlock();
+  EXPECT_TRUE(returned) << "StopIO waited for the host's callback";
+  delivery.get();
+  ASSERT_TRUE(test_support::WaitUntil([&] { return io->StartIO(); }));
+  Deliver("IOState", "in-2", "On");
+  ASSERT_FALSE(callback.Reports().Snapshot().empty());
+  EXPECT_EQ(callback.Reports().Snapshot().back().inputId, 2u);
 }
 
 }  // namespace

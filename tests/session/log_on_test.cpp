@@ -66,10 +66,8 @@ TEST(LogOnTest, OutcomesAgainstTheGateway) {
     }
     auto auth = sim.WaitForRequest("user/authenticate");
     ASSERT_TRUE(auth.has_value());
-    EXPECT_NE(auth->raw_text.find("user-agent=Gateway%20SDK%20%2F%20Kalmeno%20" +
-                                  std::string(c.level == 2 ? "2.0" : "3.0")),
-              std::string::npos)
-        << auth->raw_text;
+    EXPECT_EQ(auth->raw_text, "user/authenticate?user-agent=Gateway%20SDK%20%2F%20Kalmeno%20" +
+                                  std::string(c.level == 2 ? "2.0" : "3.0"));
     const bool logonSent = !c.password.empty() && c.fault != "user/authenticate" && c.fault != "reset";
     ASSERT_EQ(sim.CountRequests("user/logon") > 0, logonSent);
     if (logonSent) {

@@ -32,7 +32,6 @@ inline void UnsetEnvironment(const char* name) {
 
 // A fresh directory under the system's temporary directory; "" on failure.
 inline std::string MakeTempDirectory() {
-#if defined(_WIN32)
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::filesystem::path path = std::filesystem::temp_directory_path() /
@@ -41,11 +40,6 @@ inline std::string MakeTempDirectory() {
     if (std::filesystem::create_directory(path, error)) return path.string();
   }
   return std::string();
-#else
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "strevon_test_XXXXXX").string();
-  return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-#endif
 }
 
 class TempHome {
