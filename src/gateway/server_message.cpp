@@ -267,6 +267,8 @@ bool ServerMessage::Parse() {
 }
 
 bool ServerMessage::IsCommand(std::string_view command) const {
+  // Nearly always asked with the whole command: a compare, not a search.
+  if (command.size() >= m_command.size()) return command == m_command;
   return m_command.find(command) != std::string_view::npos;
 }
 
