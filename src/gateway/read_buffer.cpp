@@ -5,7 +5,7 @@
 
 namespace quorvel {
 
-bool ReadBuffer::Read(char* destination, std::size_t count) {
+bool ReadBuffer::ReadThrough(char* destination, std::size_t count) {
   // Decided once: the tail of a large read, however short, also goes
   // straight to its storage, so that it and the next head cost one call.
   const bool direct = count >= kDirectReadMin;

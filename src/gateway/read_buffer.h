@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -47,7 +48,15 @@ class ReadBuffer {
   // Exactly count bytes into destination; false when the stream failed
   // first (the bytes already taken are gone, as they would be from the
   // socket).
-  bool Read(char* destination, std::size_t count);
+  bool Read(char* destination, std::size_t count) {
+    // Lengths, header blocks and small bodies are nearly always buffered.
+    if (count != 0 && count <= m_end - m_begin) {
+      std::memcpy(destination, m_data.get() + m_begin, count);
+      m_begin += count;
+      return true;
+    }
+    return ReadThrough(destination, count);
+  }
   // Reads and drops count bytes.
   bool Skip(std::size_t count);
   // Consumes bytes until the last size of them equal marker. keepGoing is
@@ -59,6 +68,8 @@ class ReadBuffer {
   std::size_t Buffered() const { return m_end - m_begin; }
 
  private:
+  // Read for bytes that are not all buffered yet.
+  bool ReadThrough(char* destination, std::size_t count);
   // The storage, taken at the first use.
   char* Storage();
   // Makes at least count (<= kCapacity) bytes available at m_begin.
