@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "gateway/mark_scanner.h"
+
 namespace quorvel {
 
 namespace {
@@ -43,12 +45,8 @@ int KnownKeySlot(std::string_view key) {
   }
 }
 
-// The first c in [begin, end), or null.
-const char* NextByte(const char* begin, const char* end, char c) {
-  return static_cast<const char*>(std::memchr(begin, c, static_cast<std::size_t>(end - begin)));
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// Text is seldom blank: one compare turns away every printable byte.
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' ' && (c == ' ' || c == '\t'); }
 
 std::string_view TrimBlanks(const char* begin, const char* end) {
   while (begin < end && IsBlank(*begin)) ++begin;
@@ -220,38 +218,35 @@ bool ServerMessage::SplitHeaders() {
   m_known.fill(0);
   if (m_headerData.Empty()) return false;
   const char* const data = m_headerData.Data();
-  const char* const end = data + m_headerData.Size();
+  const std::size_t size = m_headerData.Size();
   // It runs for every frame: lines end with "\r\n" (a lone '\r' belongs to
   // the line), the first empty line ends the block, text after the last
   // "\r\n" is ignored.
-  const char* line = data;
-  // The next colon at or after line: each colon of the block is searched
-  // for once, whichever line it turns out to belong to.
-  const char* colon = NextByte(data, end, ':');
-  while (line < end) {
-    const char* lineEnd = line;
-    for (;;) {
-      lineEnd = NextByte(lineEnd, end, '\r');
-      if (lineEnd == nullptr || lineEnd + 1 == end) return !m_headers.empty();
-      if (lineEnd[1] == '\n') break;
-      ++lineEnd;
+  MarkScanner marks(data, size);
+  std::size_t line = 0;
+  const char* first = nullptr;  // the line's first two colons
+  const char* second = nullptr;
+  for (std::size_t at = marks.Next(); at < size; at = marks.Next()) {
+    if (marks.IsColon()) {
+      if (first == nullptr) {
+        first = data + at;
+      } else if (second == nullptr) {
+        second = data + at;
+      }
+      continue;
     }
-    if (lineEnd == line) break;
-    while (colon != nullptr && colon < line) colon = NextByte(colon + 1, end, ':');
-    const char* first = nullptr;
-    const char* second = nullptr;
-    if (colon != nullptr && colon < lineEnd) {
-      first = colon;
-      colon = NextByte(first + 1, end, ':');
-      if (colon != nullptr && colon < lineEnd) second = colon;
-    }
+    // A '\r' ends the line only where a '\n' follows it.
+    if (at + 1 == size) break;
+    if (data[at + 1] != '\n') continue;
+    if (at == line) break;
     std::string_view key;
     std::string_view value;
-    if (SplitHeaderLine(line, lineEnd, first, second, key, value)) {
+    if (SplitHeaderLine(data + line, data + at, first, second, key, value)) {
       NoteKnownKey(key, m_headers.size());
       m_headers.emplace_back(key, value);
     }
-    line = lineEnd + 2;
+    line = at + 2;
+    first = second = nullptr;
   }
   return !m_headers.empty();
 }
