@@ -99,7 +99,7 @@ bool CGWClient::Send(ClientMessage* message) {
 
 void CGWClient::RegisterReceiver(std::string commands, IMessageReceiver* receiver) {
   if (receiver == nullptr) return;
-  CLockGuard guard(m_receiversLock);
+  CPlainGuard guard(m_receiversLock);
   m_receivers[receiver] = std::move(commands);
   m_matches.valid = false;
 }
@@ -110,7 +110,7 @@ void CGWClient::UnregisterReceiver(IMessageReceiver* receiver) {
 }
 
 void CGWClient::DropReceiver(IMessageReceiver* receiver) {
-  CLockGuard guard(m_receiversLock);
+  CPlainGuard guard(m_receiversLock);
   m_receivers.erase(receiver);
   m_matches.valid = false;
 }
@@ -168,7 +168,7 @@ void CGWClient::Dispatch(ServerMessage& message) {
 }
 
 IMessageReceiver* CGWClient::BeginNextCall(IMessageReceiver* after, std::string_view command, bool& last) {
-  CLockGuard guard(m_receiversLock);
+  CPlainGuard guard(m_receiversLock);
   if (!m_matches.valid || m_matches.command != command) {
     m_matches.valid = false;
     m_matches.command.assign(command.data(), command.size());

@@ -41,7 +41,7 @@
 #include "gateway/server_message.h"
 #include "infra/call_tracker.h"
 #include "infra/device_info.h"
-#include "infra/recursive_lock.h"
+#include "infra/plain_lock.h"
 
 namespace quorvel {
 
@@ -134,7 +134,8 @@ class CGWClient : public CSendReceiveBase {
   std::atomic<std::uint64_t> m_lastDropReportMs{0};  // 0: none yet
 
   CSenderAsync m_sender;
-  CRecursiveLock m_receiversLock;
+  // Taken for every message on the receiver thread; never re-entered.
+  CPlainLock m_receiversLock;
   // Walked in key order by Dispatch.
   std::map<IMessageReceiver*, std::string> m_receivers GUARDED_BY(m_receiversLock);
   // The receivers of the last command dispatched, in key order: a stream
