@@ -1,9 +1,9 @@
 // CPlainLock: a lock that is not re-entrant, for state a condition variable
 // waits on and for short sections on the receiver's path, where the
 // re-entrant lock's owner checks cost more than the section; CPlainGuard:
-// its scope. The guard lends a waiting
-// std::condition_variable the std::unique_lock it needs; the lock is held
-// again whenever a wait returns, so the annotations stay true across it.
+// its scope. The guard lends a waiting std::condition_variable the
+// std::unique_lock it needs; the lock is held again whenever a wait
+// returns, so the annotations stay true across it.
 #pragma once
 
 #include <mutex>

@@ -45,9 +45,10 @@ TEST(MarkScannerTest, ChunkMarksAgreeWithByteByByte) {
   }
 }
 
-// Blocks of every length up to a few chunks, so that the tail's zero fill
-// and the chunk edges are crossed; the scanner must give each mark once, in
-// order, each told apart correctly, and then the block's size for good.
+// Blocks of every length up to a few chunks, so that the short block's zero
+// fill, the overlapping last chunk and the chunk edges are all crossed; the
+// scanner must give each mark once, in order, each told apart correctly,
+// and then the block's size for good.
 TEST(MarkScannerTest, GivesEveryMarkOnceInOrder) {
   std::mt19937 random(7);
   const char alphabet[] = {':', '\r', '\n', ' ', 'a', '\0', '\xba', '\x8d'};
