@@ -62,6 +62,13 @@ class ReadBuffer {
   // Consumes bytes until the last size of them equal marker. keepGoing is
   // asked before every read from the stream after the first.
   bool SkipPast(const char* marker, std::size_t size, const KeepGoing& keepGoing);
+  // Consumes the next size bytes when they are buffered and equal marker,
+  // as they are in a healthy stream; false (nothing consumed) otherwise.
+  bool SkipIfNext(const char* marker, std::size_t size) {
+    if (m_end - m_begin < size || std::memcmp(m_data.get() + m_begin, marker, size) != 0) return false;
+    m_begin += size;
+    return true;
+  }
   // Drops whatever is buffered (a new connection starts clean).
   void Reset() { m_begin = m_end = 0; }
 

@@ -40,7 +40,6 @@ bool CSendReceiveBase::ReceiveBytes(char* out, std::uint32_t count) {
 }
 
 std::uint32_t CSendReceiveBase::ReadLength() {
-  if (IsStopSignalled()) return 0;
   unsigned char bytes[wire::kLengthSize];
   if (!ReceiveBytes(reinterpret_cast<char*>(bytes), wire::kLengthSize)) return 0;
   return wire::GetUint32Le(bytes);
@@ -58,8 +57,9 @@ bool CSendReceiveBase::ReadBlock(std::vector<char>& out) {
 }
 
 bool CSendReceiveBase::WaitForMessageStart() {
-  return m_reader.SkipPast(reinterpret_cast<const char*>(wire::kStartMarker),
-                           wire::kStartMarkerSize,
+  const char* const marker = reinterpret_cast<const char*>(wire::kStartMarker);
+  if (m_reader.SkipIfNext(marker, wire::kStartMarkerSize)) return true;
+  return m_reader.SkipPast(marker, wire::kStartMarkerSize,
                            [this] { return !IsStopSignalled() && m_transport.IsConnected(); });
 }
 

@@ -44,8 +44,9 @@ class CSendReceiveBase : public CBaseThread {
   // stack took only part of it. The message stays the caller's.
   virtual bool Send(ClientMessage& message);
 
-  // The next 4 bytes as a little-endian length; 0 when the stop event is
-  // signalled or they cannot be read.
+  // The next 4 bytes as a little-endian length; 0 when they cannot be read.
+  // It runs twice per message and leaves the stop event to its callers and
+  // to the socket read, which looks at it before it would block.
   std::uint32_t ReadLength();
   // One length-prefixed block; false on a stop, a failed read, or a length
   // of 0 or above the wire limit (nothing is allocated for those).

@@ -1,5 +1,7 @@
 #include "gateway/server_message.h"
 
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -11,38 +13,76 @@ namespace {
 
 constexpr const char* kServerRequest = "request/validation";
 
-// Equality with a literal of key's own size: a fixed-size compare the
-// compiler does in a few instructions.
-template <std::size_t N>
-bool SameAs(std::string_view key, const char (&literal)[N]) {
-  return std::memcmp(key.data(), literal, N - 1) == 0;
-}
-
 using Known = ServerMessage::Known;
 
-int Slot(Known key) { return static_cast<int>(key); }
-
-// The slot in m_known of a key that every video frame is asked for (or
-// "Request"); -1 for any other key.
-int KnownKeySlot(std::string_view key) {
-  switch (key.size()) {
-    case 3:
-      return SameAs(key, "Cid") ? Slot(Known::kCid) : -1;
-    case 4:
-      return SameAs(key, "Size") ? Slot(Known::kSize) : -1;
-    case 5:
-      return SameAs(key, "Width") ? Slot(Known::kWidth) : -1;
-    case 6:
-      if (SameAs(key, "Status")) return Slot(Known::kStatus);
-      if (SameAs(key, "Fourcc")) return Slot(Known::kFourcc);
-      return SameAs(key, "Height") ? Slot(Known::kHeight) : -1;
-    case 7:
-      return SameAs(key, "Request") ? Slot(Known::kRequest) : -1;
-    case 8:
-      return SameAs(key, "Response") ? Slot(Known::kResponse) : -1;
-    default:
-      return -1;
+// A key of up to eight bytes as one little-endian word, zero-padded.
+std::uint64_t KeyWord(std::string_view key) {
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < key.size() && i < 8; ++i) {
+    word |= static_cast<std::uint64_t>(static_cast<unsigned char>(key[i])) << (8 * i);
   }
+  return word;
+}
+
+// The same for a key inside a block that ends at blockEnd: one load where
+// eight bytes are left to read.
+std::uint64_t KeyWordInBlock(std::string_view key, const char* blockEnd) {
+  if (key.size() > 8 || blockEnd - key.data() < 8) return KeyWord(key);
+  std::uint64_t word = 0;
+  std::memcpy(&word, key.data(), sizeof word);
+  return key.size() == 8 ? word : word & ((std::uint64_t{1} << (8 * key.size())) - 1);
+}
+
+// The keys every frame is asked for (and "Request"), found by a perfect
+// hash of their first letter and their size, then one compare.
+struct KnownKey {
+  std::uint64_t word = 0;
+  std::size_t size = 0;  // 0: no key hashes here
+  int slot = -1;
+};
+
+constexpr std::size_t KeyHash(char first, std::size_t size) {
+  return (static_cast<unsigned char>(first) + 5 * size) & 15;
+}
+
+template <std::size_t N>
+constexpr KnownKey Entry(const char (&literal)[N], Known slot) {
+  KnownKey key;
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    key.word |= static_cast<std::uint64_t>(static_cast<unsigned char>(literal[i])) << (8 * i);
+  }
+  key.size = N - 1;
+  key.slot = static_cast<int>(slot);
+  return key;
+}
+
+constexpr std::array<KnownKey, 16> MakeKnownKeys() {
+  const KnownKey keys[] = {Entry("Cid", Known::kCid),         Entry("Size", Known::kSize),
+                           Entry("Width", Known::kWidth),     Entry("Status", Known::kStatus),
+                           Entry("Fourcc", Known::kFourcc),   Entry("Height", Known::kHeight),
+                           Entry("Request", Known::kRequest), Entry("Response", Known::kResponse)};
+  std::array<KnownKey, 16> table{};
+  for (const KnownKey& key : keys) {
+    const char first = static_cast<char>(key.word & 0xff);
+    table[KeyHash(first, key.size)] = key;
+  }
+  return table;
+}
+
+constexpr std::array<KnownKey, 16> kKnownKeys = MakeKnownKeys();
+
+constexpr bool EveryKnownKeyHasItsOwnPlace() {
+  int places = 0;
+  for (const KnownKey& key : kKnownKeys) places += key.size != 0 ? 1 : 0;
+  return places == static_cast<int>(Known::kResponse) + 1;
+}
+static_assert(EveryKnownKeyHasItsOwnPlace(), "two known keys hash to one place");
+
+// The slot in m_known of key, whose word is given; -1 for any other key.
+int KnownKeySlot(std::string_view key, std::uint64_t word) {
+  if (key.empty() || key.size() > 8) return -1;
+  const KnownKey& known = kKnownKeys[KeyHash(key[0], key.size())];
+  return known.size == key.size() && known.word == word ? known.slot : -1;
 }
 
 // Text is seldom blank: one compare turns away every printable byte.
@@ -81,7 +121,7 @@ ServerMessage::ServerMessage(const ServerMessage& other)
     : m_headerData(other.m_headerData), m_isResponse(other.m_isResponse) {
   other.LoadPendingBody();
   m_body = other.m_body;
-  if (!other.m_headers.empty()) ParseHeaders();
+  if (other.m_split) ParseHeaders();
 }
 
 ServerMessage& ServerMessage::operator=(const ServerMessage& other) {
@@ -89,10 +129,9 @@ ServerMessage& ServerMessage::operator=(const ServerMessage& other) {
   other.LoadPendingBody();
   m_headerData = other.m_headerData;
   m_body = other.m_body;
-  m_headers.clear();
-  m_command = std::string_view();
+  ForgetHeaders();
   m_isResponse = other.m_isResponse;
-  if (!other.m_headers.empty()) ParseHeaders();
+  if (other.m_split) ParseHeaders();
   m_stream = nullptr;
   m_pendingSize = 0;
   return *this;
@@ -101,8 +140,7 @@ ServerMessage& ServerMessage::operator=(const ServerMessage& other) {
 void ServerMessage::Clear() {
   m_headerData.Clear();
   m_body.Clear();
-  m_headers.clear();
-  m_command = std::string_view();
+  ForgetHeaders();
   m_stream = nullptr;
   m_pendingSize = 0;
 }
@@ -148,8 +186,7 @@ const char* ServerMessage::BodyData() const {
 
 void ServerMessage::SetHeaderData(const std::vector<char>& data) {
   if (data.empty()) return;
-  m_headers.clear();
-  m_command = std::string_view();
+  ForgetHeaders();
   m_headerData.Assign(data.data(), data.size());
 }
 
@@ -180,31 +217,29 @@ std::string ServerMessage::GetHeader(const std::string& key) const {
   return std::string(HeaderView(key));
 }
 
-std::string_view ServerMessage::HeaderView(Known key) const {
-  const std::uint32_t position = m_known[static_cast<std::size_t>(key)];
-  if (position == 0 || position > m_headers.size()) return std::string_view();
-  return m_headers[position - 1].second;
-}
-
 std::string_view ServerMessage::HeaderView(std::string_view key) const {
-  const int slot = KnownKeySlot(key);
+  const int slot = KnownKeySlot(key, KeyWord(key));
   if (slot >= 0) return HeaderView(static_cast<Known>(slot));
-  for (auto it = m_headers.rbegin(); it != m_headers.rend(); ++it) {
+  const auto& headers = Headers();
+  for (auto it = headers.rbegin(); it != headers.rend(); ++it) {
     if (it->first == key) return it->second;
   }
   return std::string_view();
 }
 
-void ServerMessage::NoteKnownKey(std::string_view key, std::size_t index) {
-  const int slot = KnownKeySlot(key);
-  if (slot >= 0) m_known[static_cast<std::size_t>(slot)] = static_cast<std::uint32_t>(index + 1);
+std::vector<std::pair<std::string, std::string>> ServerMessage::GetHeaders() const {
+  const auto& headers = Headers();
+  std::vector<std::pair<std::string, std::string>> out;
+  out.reserve(headers.size());
+  for (const auto& header : headers) out.emplace_back(header.first, header.second);
+  return out;
 }
 
-std::vector<std::pair<std::string, std::string>> ServerMessage::GetHeaders() const {
-  std::vector<std::pair<std::string, std::string>> out;
-  out.reserve(m_headers.size());
-  for (const auto& header : m_headers) out.emplace_back(header.first, header.second);
-  return out;
+void ServerMessage::ForgetHeaders() {
+  m_split = false;
+  m_headers.clear();
+  m_listed = false;
+  m_command = std::string_view();
 }
 
 bool ServerMessage::ParseHeaders() {
@@ -213,16 +248,16 @@ bool ServerMessage::ParseHeaders() {
   return found;
 }
 
-bool ServerMessage::SplitHeaders() {
-  m_headers.clear();
-  m_known.fill(0);
-  if (m_headerData.Empty()) return false;
+template <typename OnHeader>
+std::size_t ServerMessage::WalkHeaders(OnHeader&& onHeader) const {
+  if (m_headerData.Empty()) return 0;
   const char* const data = m_headerData.Data();
   const std::size_t size = m_headerData.Size();
   // It runs for every frame: lines end with "\r\n" (a lone '\r' belongs to
   // the line), the first empty line ends the block, text after the last
   // "\r\n" is ignored.
   MarkScanner marks(data, size);
+  std::size_t count = 0;
   std::size_t line = 0;
   const char* first = nullptr;  // the line's first two colons
   const char* second = nullptr;
@@ -242,13 +277,34 @@ bool ServerMessage::SplitHeaders() {
     std::string_view key;
     std::string_view value;
     if (SplitHeaderLine(data + line, data + at, first, second, key, value)) {
-      NoteKnownKey(key, m_headers.size());
-      m_headers.emplace_back(key, value);
+      onHeader(key, value);
+      ++count;
     }
     line = at + 2;
     first = second = nullptr;
   }
-  return !m_headers.empty();
+  return count;
+}
+
+bool ServerMessage::SplitHeaders() {
+  ForgetHeaders();
+  m_known.fill(std::string_view());
+  const char* const blockEnd = m_headerData.Data() + m_headerData.Size();
+  const std::size_t count = WalkHeaders([this, blockEnd](std::string_view key, std::string_view value) {
+    const int slot = KnownKeySlot(key, KeyWordInBlock(key, blockEnd));
+    if (slot >= 0) m_known[static_cast<std::size_t>(slot)] = value;
+  });
+  m_split = true;
+  return count != 0;
+}
+
+const std::vector<std::pair<std::string_view, std::string_view>>& ServerMessage::Headers() const {
+  if (m_split && !m_listed) {
+    m_headers.clear();
+    WalkHeaders([this](std::string_view key, std::string_view value) { m_headers.emplace_back(key, value); });
+    m_listed = true;
+  }
+  return m_headers;
 }
 
 bool ServerMessage::Parse() {

@@ -58,8 +58,7 @@ class ServerMessage {
   // Storage for a header block or body of size bytes, for the caller to
   // fill completely (its contents are undefined until then). Size 0 empties.
   char* HeaderSpace(std::size_t size) {
-    m_headers.clear();
-    m_command = std::string_view();
+    ForgetHeaders();
     return m_headerData.Resize(size);
   }
   char* BodySpace(std::size_t size) { return m_body.Resize(size); }
@@ -96,7 +95,9 @@ class ServerMessage {
   std::string GetHeader(const std::string& key) const;
   // The same without a copy: valid until the message is next changed.
   std::string_view HeaderView(std::string_view key) const;
-  std::string_view HeaderView(Known key) const;
+  std::string_view HeaderView(Known key) const {
+    return m_split ? m_known[static_cast<std::size_t>(key)] : std::string_view();
+  }
 
   // Fills the header list from the header data; true when at least one
   // "key: value" line was found. Lines end with "\r\n"; the first empty
@@ -126,10 +127,18 @@ class ServerMessage {
  private:
   // Reads a pending body into m_body (empty when the stream fails).
   void LoadPendingBody() const;
-  // ParseHeaders without the command.
+  // Drops what a parse found; the header data stays.
+  void ForgetHeaders();
+  // ParseHeaders without the command: finds the known keys' values and
+  // whether there is any header, without listing the headers.
   bool SplitHeaders();
-  // Records where the last header with a frequently read key is.
-  void NoteKnownKey(std::string_view key, std::size_t index);
+  // Calls onHeader(key, value) for every header of the header data, in
+  // order; returns how many there were.
+  template <typename OnHeader>
+  std::size_t WalkHeaders(OnHeader&& onHeader) const;
+  // The parsed headers, listed on the first call after a parse: only a
+  // look-up by a key that is not known needs them, and a frame has none.
+  const std::vector<std::pair<std::string_view, std::string_view>>& Headers() const;
   // The "Response" or the "Request" value, as IsResponse says.
   void FindCommand() { m_command = HeaderView(m_isResponse ? Known::kResponse : Known::kRequest); }
 
@@ -138,15 +147,17 @@ class ServerMessage {
   mutable ByteBuffer m_body;
   mutable BodyStream* m_stream = nullptr;
   std::size_t m_pendingSize = 0;
-  // Views into m_headerData: whatever replaces the header data clears them,
-  // and a copy parses its own header data again.
-  std::vector<std::pair<std::string_view, std::string_view>> m_headers;
-  // Per frequently read key (KnownKeySlot), 1 + the index in m_headers of
-  // its last header, 0 when it has none; set by ParseHeaders, and not
-  // trusted beyond m_headers' size, so clearing m_headers alone is enough.
+  // Whether the header data was split since it last changed.
+  bool m_split = false;
+  // Views into m_headerData, like every view below: whatever replaces the
+  // header data forgets them, and a copy parses its own header data again.
+  // Filled by Headers().
+  mutable std::vector<std::pair<std::string_view, std::string_view>> m_headers;
+  mutable bool m_listed = false;
+  // Per frequently read key, the value of its last header; set by the
+  // split, and read only while m_split holds.
   static constexpr std::size_t kKnownKeys = static_cast<std::size_t>(Known::kResponse) + 1;
-  std::array<std::uint32_t, kKnownKeys> m_known{};
-  // A view into m_headerData, cleared with m_headers.
+  std::array<std::string_view, kKnownKeys> m_known{};
   std::string_view m_command;
   bool m_isResponse = true;
 };

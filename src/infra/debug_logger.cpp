@@ -146,10 +146,11 @@ bool CDebugLogger::Open(const DEVICE_INFO& device, const std::string& name,
       CPlainGuard guard(m_sinkLock);
       m_sink = sink;
     }
+    m_hostLevel.store(config->logLevel);
     m_hasSink.store(sink != nullptr);
-    m_logLevel.store(config->logLevel);
-    m_infoAsWarn.store(MapsInfoToWarn(config->hostVersion));
-    m_fileEnabled.store(config->fileEnabled);
+    const bool infoAsWarn = MapsInfoToWarn(config->hostVersion);
+    m_fileLevels.store(LoggedLevels(config->fileEnabled, false, infoAsWarn, config->logLevel));
+    m_loggedLevels.store(LoggedLevels(config->fileEnabled, sink != nullptr, infoAsWarn, config->logLevel));
     std::atomic_store(&m_config, std::shared_ptr<const Config>(std::move(config)));
   } catch (...) {
     return false;
@@ -160,6 +161,7 @@ bool CDebugLogger::Open(const DEVICE_INFO& device, const std::string& name,
 
 void CDebugLogger::CloseSink() {
   m_hasSink.store(false);
+  m_loggedLevels.store(m_fileLevels.load());
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kSinkCloseWaitMs);
   CPlainGuard guard(m_sinkLock);
@@ -188,13 +190,16 @@ void CDebugLogger::WriteFormatted(int level, const char* format, ...) {
   Write(level, text);
 }
 
-bool CDebugLogger::WouldLog(int level) const {
-  if (m_fileEnabled.load(std::memory_order_relaxed) && FileLineFormat(level) != nullptr) {
-    return true;
+std::uint32_t CDebugLogger::LoggedLevels(bool toFile, bool toHost, bool infoAsWarn,
+                                         std::uint32_t hostLevel) {
+  std::uint32_t levels = 0;
+  for (int level = 0; level < kLoggedLevelBits; ++level) {
+    const bool logged =
+        (toFile && FileLineFormat(level) != nullptr) ||
+        (toHost && static_cast<std::uint32_t>(EffectiveHostLevel(level, infoAsWarn)) <= hostLevel);
+    if (logged) levels |= std::uint32_t{1} << level;
   }
-  if (!m_hasSink.load(std::memory_order_relaxed)) return false;
-  const int effective = EffectiveHostLevel(level, m_infoAsWarn.load(std::memory_order_relaxed));
-  return static_cast<std::uint32_t>(effective) <= m_logLevel.load(std::memory_order_relaxed);
+  return levels;
 }
 
 std::string CDebugLogger::GetLogFilePath() const {

@@ -76,7 +76,14 @@ class CDebugLogger {
 
   // Cheap check whether a line at this level would reach the host or the
   // file, so that hot paths can skip formatting a line nobody takes.
-  bool WouldLog(int level) const;
+  bool WouldLog(int level) const {
+    if (level >= 0 && level < kLoggedLevelBits) {
+      return (m_loggedLevels.load(std::memory_order_relaxed) >> level & 1u) != 0;
+    }
+    // The summary level and beyond go to the host alone, unmapped.
+    return m_hasSink.load(std::memory_order_relaxed) &&
+           static_cast<std::uint32_t>(level) <= m_hostLevel.load(std::memory_order_relaxed);
+  }
 
   // "<home>/<name>.log"; empty before Open or without a home directory.
   std::string GetLogFilePath() const;
@@ -100,11 +107,17 @@ class CDebugLogger {
 
   // Replaced as a whole by Open; null before the first Open.
   std::shared_ptr<const Config> m_config;
-  // Copies of the filter settings for WouldLog, written by Open.
+  // Whether a sink may be called; cleared first by CloseSink.
   std::atomic<bool> m_hasSink{false};
-  std::atomic<std::uint32_t> m_logLevel{2};
-  std::atomic<bool> m_infoAsWarn{false};
-  std::atomic<bool> m_fileEnabled{false};
+  // The highest level the host takes, written by Open.
+  std::atomic<std::uint32_t> m_hostLevel{0};
+  // Bit k set when a line at level k would be written anywhere: the
+  // settings folded once by Open for WouldLog; m_fileLevels is the same
+  // without the sink, for CloseSink.
+  static constexpr int kLoggedLevelBits = 32;
+  static std::uint32_t LoggedLevels(bool toFile, bool toHost, bool infoAsWarn, std::uint32_t hostLevel);
+  std::atomic<std::uint32_t> m_loggedLevels{0};
+  std::atomic<std::uint32_t> m_fileLevels{0};
 
   CPlainLock m_sinkLock;
   std::condition_variable m_sinkCallEnded;

@@ -1,6 +1,7 @@
 #include "infra/text_helpers.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -67,6 +68,21 @@ std::string FormatString(const char* format, ...) {
 }
 
 bool ParseInt(std::string_view text, int& value) {
+  // Every frame's numbers are short and unsigned: nine digits fit an int
+  // without the general path's sign and width handling.
+  if (!text.empty() && text.size() <= 9) {
+    std::uint32_t magnitude = 0;
+    std::size_t i = 0;
+    for (; i < text.size(); ++i) {
+      const auto digit = static_cast<std::uint32_t>(static_cast<unsigned char>(text[i]) - '0');
+      if (digit > 9) break;
+      magnitude = magnitude * 10 + digit;
+    }
+    if (i == text.size()) {
+      value = static_cast<int>(magnitude);
+      return true;
+    }
+  }
   value = 0;
   if (text.empty()) return false;
   std::size_t start = 0;
@@ -100,10 +116,11 @@ namespace {
 bool ShortNumber(std::string_view text, std::size_t& pos, unsigned int& value) {
   std::size_t end = pos;
   unsigned int v = 0;
-  while (end < text.size() && text[end] >= '0' && text[end] <= '9') {
+  for (; end < text.size(); ++end) {
+    const auto digit = static_cast<unsigned int>(static_cast<unsigned char>(text[end]) - '0');
+    if (digit > 9) break;
     if (end - pos == 9) return false;
-    v = v * 10 + static_cast<unsigned int>(text[end] - '0');
-    ++end;
+    v = v * 10 + digit;
   }
   if (end == pos) return false;
   pos = end;

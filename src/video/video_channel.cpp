@@ -223,7 +223,7 @@ void CVideoChannel::OnFrame(ServerMessage& message) {
   const bool taken = handler->CaptureFrameCallback(frame);
   if (!delivery.channelGone) {
     m_delivery = nullptr;
-    if (taken) m_lastFrameTime.store(GetSystemFileTimeCoarse());
+    if (taken) m_lastFrameTime.store(GetSystemFileTimeCoarse(), std::memory_order_relaxed);
   }
   if (!taken) VC_LOG_VIA(driver, LOG_DEBUG, "OnFrame", "%s: ERROR CaptureFrameCallback FAILED");
 }

@@ -93,6 +93,8 @@ TEST(DebugLoggerTest, HostSinkFilterByLevelThresholdAndHostVersion) {
       {"5.11 maps only info", "5.11.0.0", "4", 4, {4}},
       {"level 0 passes any threshold", "5.12.0.0", "0", 0, {0}},
       {"negative level is huge unsigned", "5.12.0.0", "100", -1, {}},
+      {"summary level passes a threshold as high", "5.11.0.0", "100", 100, {100}},
+      {"summary level above the threshold", "5.12.0.0", "99", 100, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -120,6 +122,10 @@ TEST(DebugLoggerTest, FileTakesLevelsOneToFourWhateverTheThresholdAndNothingBefo
   for (int level = 0; level <= 5; ++level) logger.WriteFormatted(level, "Run: level %d", level);
   EXPECT_TRUE(logger.WouldLog(4)) << "the file takes it";
   EXPECT_FALSE(logger.WouldLog(5));
+  EXPECT_TRUE(logger.WouldLog(0)) << "the host takes it";
+  logger.CloseSink();
+  EXPECT_FALSE(logger.WouldLog(0)) << "the host is gone";
+  EXPECT_TRUE(logger.WouldLog(4)) << "the file still takes it";
 
   const std::vector<std::string> lines = CrLfLines(home.Read("Strevon.log"));
   const char* const expected[] = {
