@@ -16,7 +16,7 @@ constexpr const char* kServerRequest = "request/validation";
 using Known = ServerMessage::Known;
 
 // A key of up to eight bytes as one little-endian word, zero-padded.
-std::uint64_t KeyWord(std::string_view key) {
+constexpr std::uint64_t KeyWord(std::string_view key) {
   std::uint64_t word = 0;
   for (std::size_t i = 0; i < key.size() && i < 8; ++i) {
     word |= static_cast<std::uint64_t>(static_cast<unsigned char>(key[i])) << (8 * i);
@@ -45,13 +45,10 @@ constexpr std::size_t KeyHash(char first, std::size_t size) {
   return (static_cast<unsigned char>(first) + 5 * size) & 15;
 }
 
-template <std::size_t N>
-constexpr KnownKey Entry(const char (&literal)[N], Known slot) {
+constexpr KnownKey Entry(std::string_view text, Known slot) {
   KnownKey key;
-  for (std::size_t i = 0; i + 1 < N; ++i) {
-    key.word |= static_cast<std::uint64_t>(static_cast<unsigned char>(literal[i])) << (8 * i);
-  }
-  key.size = N - 1;
+  key.word = KeyWord(text);
+  key.size = text.size();
   key.slot = static_cast<int>(slot);
   return key;
 }

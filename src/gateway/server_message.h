@@ -99,11 +99,11 @@ class ServerMessage {
     return m_split ? m_known[static_cast<std::size_t>(key)] : std::string_view();
   }
 
-  // Fills the header list from the header data; true when at least one
-  // "key: value" line was found. Lines end with "\r\n"; the first empty
-  // line ends the block and text after the last "\r\n" is ignored. A line
-  // counts only when it splits at ":" into exactly two pieces, so a value
-  // can never contain a colon.
+  // Parses the header data; true when at least one "key: value" line was
+  // found. Lines end with "\r\n"; the first empty line ends the block and
+  // text after the last "\r\n" is ignored. A line counts only when it
+  // splits at ":" into exactly two pieces, so a value can never contain a
+  // colon.
   bool ParseHeaders();
   // ParseHeaders, then works out the command: the "Response" value, or the
   // "Request" value when "Response" names a server request
