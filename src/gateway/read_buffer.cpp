@@ -51,10 +51,7 @@ bool ReadBuffer::SkipPast(const char* marker, std::size_t size, const KeepGoing&
   if (size == 0) return true;
   if (size > kCapacity || !Ensure(size)) return false;
   // In a healthy stream the marker is where the last message ended.
-  if (std::memcmp(m_data.get() + m_begin, marker, size) == 0) {
-    m_begin += size;
-    return true;
-  }
+  if (SkipIfNext(marker, size)) return true;
   for (;;) {
     const char* const begin = m_data.get() + m_begin;
     const char* const end = m_data.get() + m_end;

@@ -67,21 +67,35 @@ std::string FormatString(const char* format, ...) {
   return text;
 }
 
+namespace {
+
+// Up to nine decimal digits at text[pos], so that no value can overflow;
+// false (pos unmoved) when there are none or more.
+bool ShortNumber(std::string_view text, std::size_t& pos, unsigned int& value) {
+  std::size_t end = pos;
+  unsigned int v = 0;
+  for (; end < text.size(); ++end) {
+    const auto digit = static_cast<unsigned int>(static_cast<unsigned char>(text[end]) - '0');
+    if (digit > 9) break;
+    if (end - pos == 9) return false;
+    v = v * 10 + digit;
+  }
+  if (end == pos) return false;
+  pos = end;
+  value = v;
+  return true;
+}
+
+}  // namespace
+
 bool ParseInt(std::string_view text, int& value) {
   // Every frame's numbers are short and unsigned: nine digits fit an int
   // without the general path's sign and width handling.
-  if (!text.empty() && text.size() <= 9) {
-    std::uint32_t magnitude = 0;
-    std::size_t i = 0;
-    for (; i < text.size(); ++i) {
-      const auto digit = static_cast<std::uint32_t>(static_cast<unsigned char>(text[i]) - '0');
-      if (digit > 9) break;
-      magnitude = magnitude * 10 + digit;
-    }
-    if (i == text.size()) {
-      value = static_cast<int>(magnitude);
-      return true;
-    }
+  std::size_t end = 0;
+  unsigned int shortValue = 0;
+  if (ShortNumber(text, end, shortValue) && end == text.size()) {
+    value = static_cast<int>(shortValue);
+    return true;
   }
   value = 0;
   if (text.empty()) return false;
@@ -109,26 +123,6 @@ bool ParseInt(std::string_view text, int& value) {
   return true;
 }
 
-namespace {
-
-// Up to nine decimal digits at text[pos], so that no value can overflow;
-// false (pos unmoved) when there are none or more.
-bool ShortNumber(std::string_view text, std::size_t& pos, unsigned int& value) {
-  std::size_t end = pos;
-  unsigned int v = 0;
-  for (; end < text.size(); ++end) {
-    const auto digit = static_cast<unsigned int>(static_cast<unsigned char>(text[end]) - '0');
-    if (digit > 9) break;
-    if (end - pos == 9) return false;
-    v = v * 10 + digit;
-  }
-  if (end == pos) return false;
-  pos = end;
-  value = v;
-  return true;
-}
-
-}  // namespace
 
 std::pair<std::uint32_t, std::uint32_t> ParseResolution(std::string_view text) {
   unsigned int width = 0;
