@@ -103,7 +103,9 @@ class CSendReceiveBase : public CBaseThread {
   bool ReceiveHead(ServerMessage& message, std::uint32_t& bodyLength);
 
   DEVICE_INFO m_deviceInfo;  // owner thread only
-  TCPClient m_transport;
+  // Every stop of the reading thread shuts the socket down (Disconnect,
+  // the destructor), so a read may wait inside the receive call.
+  TCPClient m_transport{TCPClient::ReadWait::kUntilShutdown};
   // Reading thread; reset by Connect and Disconnect, while no thread reads.
   ReadBuffer m_reader{[this](char* first, std::size_t firstSize, char* second,
                              std::size_t secondSize) {

@@ -123,9 +123,14 @@ std::size_t TCPClient::ReceiveSome(char* first, std::size_t firstSize, char* sec
   if (socket == platform::kInvalidSocket || firstSize + secondSize == 0) return 0;
   if (stop && stop()) return 0;
 
+  platform::SocketError error = platform::SocketError::kNone;
+  if (m_readWait == ReadWait::kUntilShutdown) {
+    const std::int64_t got =
+        platform::ReceiveWithin(socket, first, firstSize, second, secondSize, kSocketTimeoutMs, error);
+    return Received(socket, got, error);
+  }
   // Without a second part the plain receive: a scatter read costs the
   // kernel a little more to set up.
-  platform::SocketError error = platform::SocketError::kNone;
   auto receive = [&](bool now) {
     if (secondSize == 0) {
       return now ? platform::ReceiveNow(socket, first, firstSize, error)
@@ -150,6 +155,11 @@ std::size_t TCPClient::ReceiveSome(char* first, std::size_t firstSize, char* sec
     }
     got = receive(false);
   }
+  return Received(socket, got, error);
+}
+
+std::size_t TCPClient::Received(platform::SocketHandle socket, std::int64_t got,
+                                platform::SocketError error) {
   if (got > 0) return static_cast<std::size_t>(got);
   if (got == 0 || error == platform::SocketError::kConnectionLost) MarkLost(socket);
   return 0;

@@ -51,7 +51,19 @@ class TCPClient {
   // How often a blocked read looks at its StopCheck.
   static constexpr std::uint32_t kStopCheckMs = 100;
 
-  TCPClient() = default;
+  // How a read waits for bytes that have not arrived yet.
+  enum class ReadWait {
+    // In kStopCheckMs slices, asking the StopCheck after each: for owners
+    // that may stop a reader without shutting the socket down.
+    kSliced,
+    // In the receive call itself, which Shutdown ends at once: one system
+    // call per read, idle stream or busy. For owners that shut the socket
+    // down whenever they stop its reader; the StopCheck is asked only
+    // before the wait.
+    kUntilShutdown,
+  };
+
+  explicit TCPClient(ReadWait readWait = ReadWait::kSliced) : m_readWait(readWait) {}
   virtual ~TCPClient();
 
   TCPClient(const TCPClient&) = delete;
@@ -74,9 +86,10 @@ class TCPClient {
 
   // Receiver thread. Reads exactly count bytes into out. Fails, keeping the
   // socket, after 5000 ms without data or when stop reports true (checked
-  // every 100 ms). A reset, a lost network or an orderly close takes the
-  // socket out of use, also after part of the bytes were read, so that the
-  // loss is reported once and nobody keeps reading a dead socket.
+  // before every read and, with kSliced, every 100 ms of a wait). A reset,
+  // a lost network or an orderly close takes the socket out of use, also
+  // after part of the bytes were read, so that the loss is reported once
+  // and nobody keeps reading a dead socket.
   bool Receive(std::vector<char>& out, int count, const StopCheck& stop = StopCheck());
   // Receiver thread. Reads at least one and at most size bytes: what the
   // stack holds already (one system call on a busy stream), else the first
@@ -113,6 +126,9 @@ class TCPClient {
 
  private:
   void MarkLost(platform::SocketHandle socket);
+  // What a receive's result means for ReceiveSome: the count, or 0 after
+  // marking an orderly close or a loss.
+  std::size_t Received(platform::SocketHandle socket, std::int64_t got, platform::SocketError error);
   bool Resolve(const DEVICE_INFO& info, const AbortableWait& wait, std::uint32_t& address);
   bool Fail(Failure why) {
     m_failure = why;
@@ -124,6 +140,7 @@ class TCPClient {
   std::atomic<platform::SocketHandle> m_socket{platform::kInvalidSocket};
   // A socket taken out of use by MarkLost, waiting for Close to release it.
   std::atomic<platform::SocketHandle> m_retired{platform::kInvalidSocket};
+  const ReadWait m_readWait;
   // Owner thread only.
   DEVICE_INFO m_deviceInfo;
   Failure m_failure = Failure::kNone;

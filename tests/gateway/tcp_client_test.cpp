@@ -30,8 +30,10 @@ bool HangingResolver(const std::string& host, std::uint32_t& address) {
   return !WaitUntil([] { return g_releaseHang.load(); }, 20000);
 }
 
+using Wait = TCPClient::ReadWait;
+
 struct Connection {
-  Connection() {
+  explicit Connection(Wait wait = Wait::kSliced) : client(wait) {
     EXPECT_TRUE(client.Connect(Loopback(listener.Port())));
     peer = listener.Accept(kTimeoutMs);
     EXPECT_TRUE(peer.IsOpen());
@@ -105,24 +107,37 @@ TEST(TCPClientTest, ResetOrOrderlyCloseTakesTheSocketOutOfUse) {
   }
 }
 
+// Both ways of waiting end at the socket's receive time-out (run side by
+// side: each takes the whole time-out).
 TEST(TCPClientTest, ReceiveTimeoutKeepsTheSocket) {
-  Connection c;
-  std::vector<char> out;
-  const auto start = Clock::now();
-  EXPECT_FALSE(c.client.Receive(out, 1));
-  EXPECT_GE(ElapsedMs(start), TCPClient::kSocketTimeoutMs - 100);
-  EXPECT_LT(ElapsedMs(start), 2 * TCPClient::kSocketTimeoutMs);
-  EXPECT_TRUE(c.client.IsConnected());
-  ASSERT_TRUE(c.peer.Write(Bytes("z")));
-  EXPECT_TRUE(c.client.Receive(out, 1));
+  auto timeOut = [](Wait wait) {
+    Connection c(wait);
+    std::vector<char> out;
+    const auto start = Clock::now();
+    EXPECT_FALSE(c.client.Receive(out, 1));
+    EXPECT_GE(ElapsedMs(start), TCPClient::kSocketTimeoutMs - 100);
+    EXPECT_LT(ElapsedMs(start), 2 * TCPClient::kSocketTimeoutMs);
+    EXPECT_TRUE(c.client.IsConnected());
+    ASSERT_TRUE(c.peer.Write(Bytes("z")));
+    EXPECT_TRUE(c.client.Receive(out, 1));
+  };
+  auto untilShutdown = std::async(std::launch::async, timeOut, Wait::kUntilShutdown);
+  timeOut(Wait::kSliced);
+  untilShutdown.get();
 }
 
 // A blocked read ends within one check for a stopping thread (the socket
-// stays) and at once for a shutdown (the socket goes).
+// stays) and at once for a shutdown (the socket goes), also where it waits
+// inside the receive call.
 TEST(TCPClientTest, StopCheckOrShutdownEndsABlockedReceive) {
-  for (bool shutdown : {false, true}) {
-    SCOPED_TRACE(shutdown ? "shutdown" : "stop check");
-    Connection c;
+  struct Case { const char* name; Wait wait; bool shutdown; };
+  const Case cases[] = {{"sliced, stop check", Wait::kSliced, false},
+                        {"sliced, shutdown", Wait::kSliced, true},
+                        {"in the receive, shutdown", Wait::kUntilShutdown, true}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const bool shutdown = k.shutdown;
+    Connection c(k.wait);
     ASSERT_TRUE(c.peer.Write(Bytes("ab")));
     std::atomic<bool> stop{false};
     std::atomic<int> checks{0};
@@ -130,8 +145,11 @@ TEST(TCPClientTest, StopCheckOrShutdownEndsABlockedReceive) {
       std::vector<char> out;
       return c.client.Receive(out, 4, [&] { ++checks; return stop.load(); });
     });
-    // Checked again after a 100 ms slice: the read has the first bytes and blocks now.
-    ASSERT_TRUE(WaitUntil([&] { return checks.load() >= 4; }, 5000));
+    // The read has the first bytes and blocks now: sliced, it has been
+    // checked again after one 100 ms slice; in the receive, it has been
+    // checked before its second read.
+    const int blocked = k.wait == Wait::kSliced ? 4 : 2;
+    ASSERT_TRUE(WaitUntil([&] { return checks.load() >= blocked; }, 5000));
     EXPECT_EQ(std::future_status::timeout, reader.wait_for(std::chrono::milliseconds(0)));
     const auto start = Clock::now();
     shutdown ? c.client.Shutdown() : stop.store(true);
@@ -147,13 +165,16 @@ TEST(TCPClientTest, StopCheckOrShutdownEndsABlockedReceive) {
 // bytes are waiting and when they arrive during the readiness wait; an
 // orderly close is a loss there too.
 TEST(TCPClientTest, TwoPartReceiveFillsTheFirstPartFirst) {
-  struct Case { const char* name; bool duringWait, close; };
-  const Case cases[] = {{"bytes waiting", false, false},
-                        {"bytes arrive during the wait", true, false},
-                        {"orderly close during the wait", true, true}};
+  struct Case { const char* name; Wait wait; bool duringWait, close; };
+  const Case cases[] = {{"bytes waiting", Wait::kSliced, false, false},
+                        {"bytes arrive during the wait", Wait::kSliced, true, false},
+                        {"orderly close during the wait", Wait::kSliced, true, true},
+                        {"in the receive: bytes waiting", Wait::kUntilShutdown, false, false},
+                        {"in the receive: bytes arrive", Wait::kUntilShutdown, true, false},
+                        {"in the receive: orderly close", Wait::kUntilShutdown, true, true}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    Connection c;
+    Connection c(k.wait);
     if (!k.duringWait) {
       ASSERT_TRUE(c.peer.Write(Bytes("0123456789")));
     }
@@ -165,7 +186,9 @@ TEST(TCPClientTest, TwoPartReceiveFillsTheFirstPartFirst) {
                                   [&] { return ++checks < 0; });
     });
     if (k.duringWait) {
-      ASSERT_TRUE(WaitUntil([&] { return checks.load() >= 2; }, 5000)) << "not waiting";
+      // Sliced: past the first slice; in the receive: past the only check.
+      const int waiting = k.wait == Wait::kSliced ? 2 : 1;
+      ASSERT_TRUE(WaitUntil([&] { return checks.load() >= waiting; }, 5000)) << "not waiting";
       if (k.close) {
         c.peer.Close();
       } else {

@@ -83,9 +83,18 @@ std::int64_t ReceiveOnce(SocketHandle socket, void* first, std::size_t firstSize
                          std::size_t secondSize, SocketError& error);
 std::int64_t ReceiveNow(SocketHandle socket, void* first, std::size_t firstSize, void* second,
                         std::size_t secondSize, SocketError& error);
+// Waits for bytes, an orderly close or an error, then receives as the
+// two-part ReceiveOnce does (second may be empty). The wait ends after
+// timeoutMs, which must be the socket's receive time-out (where the system
+// waits inside the receive call, that time-out is what bounds it), or at
+// once when another thread shuts the socket down; -1 with kTimeout when
+// nothing came.
+std::int64_t ReceiveWithin(SocketHandle socket, void* first, std::size_t firstSize, void* second,
+                           std::size_t secondSize, std::uint32_t timeoutMs, SocketError& error);
 
-// Ends both directions; a receive or send blocked on the socket in another
-// thread returns at once. The handle stays allocated.
+// Ends both directions. WaitReadable and ReceiveWithin in another thread
+// return at once, and so does any receive or send blocked on a POSIX
+// socket. The handle stays allocated.
 void ShutdownSocket(SocketHandle socket);
 // Releases the handle. Callers make sure no other thread still uses it: the
 // number may be reused by the next socket or file at once.

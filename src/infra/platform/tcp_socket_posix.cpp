@@ -166,6 +166,14 @@ std::int64_t ReceiveNow(SocketHandle socket, void* first, std::size_t firstSize,
   return ReceiveTwoWithFlags(socket, first, firstSize, second, secondSize, MSG_DONTWAIT, error);
 }
 
+std::int64_t ReceiveWithin(SocketHandle socket, void* first, std::size_t firstSize, void* second,
+                           std::size_t secondSize, std::uint32_t /*timeoutMs*/, SocketError& error) {
+  // A shutdown wakes a receive blocked in another thread, and SO_RCVTIMEO
+  // bounds it: the wait happens inside the one call.
+  if (secondSize == 0) return ReceiveOnce(socket, first, firstSize, error);
+  return ReceiveOnce(socket, first, firstSize, second, secondSize, error);
+}
+
 void ShutdownSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) shutdown(Fd(socket), SHUT_RDWR);
 }

@@ -228,6 +228,18 @@ std::int64_t ReceiveNow(SocketHandle socket, void* first, std::size_t firstSize,
                                        : ReceiveOnce(socket, first, firstSize, second, secondSize, error);
 }
 
+std::int64_t ReceiveWithin(SocketHandle socket, void* first, std::size_t firstSize, void* second,
+                           std::size_t secondSize, std::uint32_t timeoutMs, SocketError& error) {
+  // A shutdown does not end a receive blocked in another thread here; the
+  // readiness wait notices it within one slice.
+  if (WaitReadable(socket, timeoutMs) == ReadyState::kTimeout) {
+    error = SocketError::kTimeout;
+    return -1;
+  }
+  if (secondSize == 0) return ReceiveOnce(socket, first, firstSize, error);
+  return ReceiveOnce(socket, first, firstSize, second, secondSize, error);
+}
+
 void ShutdownSocket(SocketHandle socket) {
   if (socket == kInvalidSocket) return;
   {
