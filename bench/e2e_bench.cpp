@@ -771,24 +771,34 @@ void Throughput(const Options& o, strevon::host::DriverLibrary& library, std::ve
       out = Measure(o.window_ms, [&] { return reader.Bytes(); }, [&] { return reader.CpuNs(); });
       return true;
     };
-    for (int pair = 0; pair < o.pairs; ++pair) {
-      Sample raw, kernel_sized;
-      if (!raw_window(kDriverReceiveBuffer, raw)) return;
-      std::this_thread::sleep_for(kDrain);
-      if (!raw_window(0, kernel_sized)) return;
-      default_mbps.push_back(kernel_sized.MBps);
-      std::this_thread::sleep_for(kDrain);
+    auto driver_window = [&](Sample& out) {
       const std::uint64_t f0 = h.Frames();
       side.Start();
       if (!WaitFor([&] { return h.Frames() >= f0 + static_cast<std::uint64_t>(channels); }, 10s)) {
         std::fprintf(stderr, "driver got no frames\n");
         side.Stop();
-        return;
+        return false;
       }
       std::this_thread::sleep_for(kWarm);
-      const Sample drv = Measure(o.window_ms, [&] { return h.Bytes(); }, [&] { return h.CpuNs(); });
+      out = Measure(o.window_ms, [&] { return h.Bytes(); }, [&] { return h.CpuNs(); });
       side.Stop();
       std::this_thread::sleep_for(kDrain);
+      return true;
+    };
+    for (int pair = 0; pair < o.pairs; ++pair) {
+      // The two windows of a pair follow each other, in turns raw first and
+      // driver first, so that the machine's drift between windows falls on
+      // both sides alike.
+      Sample raw, kernel_sized, drv;
+      if (!raw_window(0, kernel_sized)) return;
+      default_mbps.push_back(kernel_sized.MBps);
+      std::this_thread::sleep_for(kDrain);
+      auto raw_side = [&] {
+        const bool got = raw_window(kDriverReceiveBuffer, raw);
+        std::this_thread::sleep_for(kDrain);
+        return got;
+      };
+      if (!(pair % 2 == 0 ? raw_side() && driver_window(drv) : driver_window(drv) && raw_side())) return;
       raw_mbps.push_back(raw.MBps);
       drv_mbps.push_back(drv.MBps);
       ratio.push_back(raw.MBps > 0 ? drv.MBps / raw.MBps : 0);
