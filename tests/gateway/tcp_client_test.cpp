@@ -136,7 +136,6 @@ TEST(TCPClientTest, StopCheckOrShutdownEndsABlockedReceive) {
                         {"in the receive, shutdown", Wait::kUntilShutdown, true}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    const bool shutdown = k.shutdown;
     Connection c(k.wait);
     ASSERT_TRUE(c.peer.Write(Bytes("ab")));
     std::atomic<bool> stop{false};
@@ -152,12 +151,12 @@ TEST(TCPClientTest, StopCheckOrShutdownEndsABlockedReceive) {
     ASSERT_TRUE(WaitUntil([&] { return checks.load() >= blocked; }, 5000));
     EXPECT_EQ(std::future_status::timeout, reader.wait_for(std::chrono::milliseconds(0)));
     const auto start = Clock::now();
-    shutdown ? c.client.Shutdown() : stop.store(true);
+    k.shutdown ? c.client.Shutdown() : stop.store(true);
     ASSERT_EQ(std::future_status::ready, reader.wait_for(std::chrono::seconds(2)));
     EXPECT_FALSE(reader.get());
     EXPECT_LT(ElapsedMs(start), 1000);
-    EXPECT_EQ(!shutdown, c.client.IsConnected());
-    EXPECT_EQ(shutdown, c.peer.WaitForClose(shutdown ? kTimeoutMs : 0));
+    EXPECT_EQ(!k.shutdown, c.client.IsConnected());
+    EXPECT_EQ(k.shutdown, c.peer.WaitForClose(k.shutdown ? kTimeoutMs : 0));
   }
 }
 
