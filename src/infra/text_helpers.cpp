@@ -123,7 +123,6 @@ bool ParseInt(std::string_view text, int& value) {
   return true;
 }
 
-
 std::pair<std::uint32_t, std::uint32_t> ParseResolution(std::string_view text) {
   unsigned int width = 0;
   unsigned int height = 0;

@@ -168,7 +168,6 @@ TEST(TCPClientTest, TwoPartReceiveFillsTheFirstPartFirst) {
   const Case cases[] = {{"bytes waiting", Wait::kSliced, false, false},
                         {"bytes arrive during the wait", Wait::kSliced, true, false},
                         {"orderly close during the wait", Wait::kSliced, true, true},
-                        {"in the receive: bytes waiting", Wait::kUntilShutdown, false, false},
                         {"in the receive: bytes arrive", Wait::kUntilShutdown, true, false},
                         {"in the receive: orderly close", Wait::kUntilShutdown, true, true}};
   for (const Case& k : cases) {
