@@ -246,38 +246,46 @@ bool ServerMessage::ParseHeaders() {
 
 template <typename OnHeader>
 std::size_t ServerMessage::WalkHeaders(OnHeader&& onHeader) const {
-  if (m_headerData.Empty()) return 0;
   const char* const data = m_headerData.Data();
   const std::size_t size = m_headerData.Size();
   // It runs for every frame: lines end with "\r\n" (a lone '\r' belongs to
   // the line), the first empty line ends the block, text after the last
   // "\r\n" is ignored.
-  MarkScanner marks(data, size);
   std::size_t count = 0;
   std::size_t line = 0;
   const char* first = nullptr;  // the line's first two colons
   const char* second = nullptr;
-  for (std::size_t at = marks.Next(); at < size; at = marks.Next()) {
-    if (marks.IsColon()) {
-      if (first == nullptr) {
-        first = data + at;
-      } else if (second == nullptr) {
-        second = data + at;
+  for (std::size_t base = 0; base < size; base += marks::kWindow) {
+    const marks::WindowBits bits = marks::WindowAt(data, size, base);
+    const char* const window = data + base;
+    std::uint64_t colons = bits.colons;
+    for (std::uint64_t ends = bits.lineEnds; ends != 0; ends &= ends - 1) {
+      const unsigned end = static_cast<unsigned>(__builtin_ctzll(ends));
+      if (base + end == line) return count;
+      // The colons before this end and after the last one are the line's.
+      const std::uint64_t upToEnd = (std::uint64_t{2} << end) - 1;
+      std::uint64_t own = colons & upToEnd;
+      colons &= ~upToEnd;
+      if (first == nullptr && own != 0) {
+        first = window + __builtin_ctzll(own);
+        own &= own - 1;
       }
-      continue;
+      if (second == nullptr && own != 0) second = window + __builtin_ctzll(own);
+      std::string_view key;
+      std::string_view value;
+      if (SplitHeaderLine(data + line, window + end, first, second, key, value)) {
+        onHeader(key, value);
+        ++count;
+      }
+      line = base + end + 2;
+      first = second = nullptr;
     }
-    // A '\r' ends the line only where a '\n' follows it.
-    if (at + 1 == size) break;
-    if (data[at + 1] != '\n') continue;
-    if (at == line) break;
-    std::string_view key;
-    std::string_view value;
-    if (SplitHeaderLine(data + line, data + at, first, second, key, value)) {
-      onHeader(key, value);
-      ++count;
+    // What is left belongs to the line that goes on into the next window.
+    if (first == nullptr && colons != 0) {
+      first = window + __builtin_ctzll(colons);
+      colons &= colons - 1;
     }
-    line = at + 2;
-    first = second = nullptr;
+    if (second == nullptr && colons != 0) second = window + __builtin_ctzll(colons);
   }
   return count;
 }
