@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "gateway/mark_scanner.h"
+#include "gateway/header_marks.h"
 
 namespace quorvel {
 

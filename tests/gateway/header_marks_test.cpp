@@ -1,4 +1,4 @@
-#include "gateway/mark_scanner.h"
+#include "gateway/header_marks.h"
 
 #include <gtest/gtest.h>
 
