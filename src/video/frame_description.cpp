@@ -35,6 +35,26 @@ FrameDescription DescribeFrame(const ServerMessage& message, int kalmenoVersion)
   return description;
 }
 
+FrameDescription FrameDescriber::Describe(const ServerMessage& message, int kalmenoVersion) {
+  const bool sized = kalmenoVersion >= kFirstVersionWithSize;
+  const std::string_view first =
+      message.HeaderView(sized ? ServerMessage::Known::kFourcc : ServerMessage::Known::kWidth);
+  const std::string_view second =
+      message.HeaderView(sized ? ServerMessage::Known::kSize : ServerMessage::Known::kHeight);
+  if (kalmenoVersion == m_version && m_first.Equals(first) && m_second.Equals(second)) return m_last;
+  m_last = DescribeFrame(message, kalmenoVersion);
+  m_version = kalmenoVersion;
+  m_first.Keep(first);
+  m_second.Keep(second);
+  return m_last;
+}
+
+void FrameDescriber::KeptText::Keep(std::string_view text) {
+  kept = text.size() <= bytes.size();
+  size = kept ? text.size() : 0;
+  if (size != 0) std::memcpy(bytes.data(), text.data(), size);
+}
+
 std::uint32_t FrameSizeClass(std::uint32_t width, std::uint32_t height) {
   if (width < 200) return 1;
   if (width < 400) return 2;

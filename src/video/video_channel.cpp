@@ -184,7 +184,7 @@ void CVideoChannel::OnFrame(ServerMessage& message) {
     VC_LOG("OnFrame", "%s: ERROR Get data from message FAILED");
     return;
   }
-  const FrameDescription description = DescribeFrame(message, driver->GetKalmenoVersion());
+  const FrameDescription description = m_describer.Describe(message, driver->GetKalmenoVersion());
   const std::uint32_t size = static_cast<std::uint32_t>(message.BodySize());
   ipcapture::ICaptureFrame* const frame =
       allocator->AllocateFrame(description.fourcc, size, kDriverName);

@@ -17,8 +17,9 @@
 // the manager); the manager's thread calls GetRefreshStatus, inside the
 // manager's lock. The status is atomic (it is set by every frame); its
 // changes are logged and told to the host's OnSignalLost afterwards. The
-// fields that host threads write and the other threads read are atomic. The receiver thread's own scratch (the body
-// buffer, the running delivery) is touched by it alone.
+// fields that host threads write and the other threads read are atomic. The
+// receiver thread's own state (the running delivery, the frame describer)
+// is touched by it alone.
 //
 // A host may stop (and so destroy) the channel from inside its own
 // CaptureFrameCallback or OnSignalLost: nothing of the channel is touched
@@ -33,6 +34,7 @@
 #include "core/idriver.h"
 #include "strevon.h"
 #include "video/channel_stream_record.h"
+#include "video/frame_description.h"
 
 namespace quorvel {
 
@@ -104,6 +106,7 @@ class CVideoChannel : public ICameraChannel {
 
   // Receiver thread only.
   Delivery* m_delivery = nullptr;
+  FrameDescriber m_describer;
 };
 
 }  // namespace quorvel
