@@ -5,7 +5,7 @@
 // walk of marks one at a time costs a branch per mark. With masks, a line
 // takes its end and its first two colons from one word each.
 //
-// Values on the stack of whoever splits a block (ServerMessage, on the
+// Stateless functions for whoever splits a block (ServerMessage, on the
 // receiver thread); they only read the block they are given.
 #pragma once
 
