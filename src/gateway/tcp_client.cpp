@@ -129,13 +129,7 @@ std::size_t TCPClient::ReceiveSome(char* first, std::size_t firstSize, char* sec
         platform::ReceiveWithin(socket, first, firstSize, second, secondSize, kSocketTimeoutMs, error);
     return Received(socket, got, error);
   }
-  // Without a second part the plain receive: a scatter read costs the
-  // kernel a little more to set up.
   auto receive = [&](bool now) {
-    if (secondSize == 0) {
-      return now ? platform::ReceiveNow(socket, first, firstSize, error)
-                 : platform::ReceiveOnce(socket, first, firstSize, error);
-    }
     return now ? platform::ReceiveNow(socket, first, firstSize, second, secondSize, error)
                : platform::ReceiveOnce(socket, first, firstSize, second, secondSize, error);
   };

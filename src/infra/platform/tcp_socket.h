@@ -69,22 +69,21 @@ ReadyState WaitReadable(SocketHandle socket, std::uint32_t timeoutMs);
 
 // One send without SIGPIPE: the number of bytes taken, or -1 with error set.
 std::int64_t SendOnce(SocketHandle socket, const void* data, std::size_t size, SocketError& error);
-// One receive: the number of bytes read, 0 when the peer closed in an
-// orderly way, or -1 with error set. An interrupted call is repeated.
-std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, SocketError& error);
-// The same without waiting: what the stack holds now, or -1 with
-// kTimeout when nothing is there yet.
-std::int64_t ReceiveNow(SocketHandle socket, void* buffer, std::size_t size, SocketError& error);
 // One receive into two places (a scatter read): the bytes fill first
 // (firstSize) before any of them goes to second (secondSize), so that a
 // reader can take the rest of a block and what follows it in one call.
-// Results, errors and the retry as for the one-buffer calls above.
+// Without a second part (secondSize 0) it is the plain receive, which
+// costs the kernel a little less to set up. The number of bytes read, 0
+// when the peer closed in an orderly way, or -1 with error set. An
+// interrupted call is repeated.
 std::int64_t ReceiveOnce(SocketHandle socket, void* first, std::size_t firstSize, void* second,
                          std::size_t secondSize, SocketError& error);
+// The same without waiting: what the stack holds now, or -1 with
+// kTimeout when nothing is there yet.
 std::int64_t ReceiveNow(SocketHandle socket, void* first, std::size_t firstSize, void* second,
                         std::size_t secondSize, SocketError& error);
-// Waits for bytes, an orderly close or an error, then receives as the
-// two-part ReceiveOnce does (second may be empty). The wait ends after
+// Waits for bytes, an orderly close or an error, then receives as
+// ReceiveOnce does. The wait ends after
 // timeoutMs, which must be the socket's receive time-out (where the system
 // waits inside the receive call, that time-out is what bounds it), or at
 // once when another thread shuts the socket down; -1 with kTimeout when

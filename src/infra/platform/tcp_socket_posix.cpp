@@ -132,9 +132,11 @@ std::int64_t Retried(Call call, SocketError& error) {
   return static_cast<std::int64_t>(done);
 }
 
-std::int64_t ReceiveTwoWithFlags(SocketHandle socket, void* first, std::size_t firstSize,
-                                 void* second, std::size_t secondSize, int flags,
-                                 SocketError& error) {
+std::int64_t ReceiveWithFlags(SocketHandle socket, void* first, std::size_t firstSize, void* second,
+                              std::size_t secondSize, int flags, SocketError& error) {
+  if (secondSize == 0) {
+    return Retried([&] { return recv(Fd(socket), first, firstSize, flags); }, error);
+  }
   iovec parts[2] = {{first, firstSize}, {second, secondSize}};
   msghdr message{};
   message.msg_iov = parts;
@@ -148,29 +150,20 @@ std::int64_t SendOnce(SocketHandle socket, const void* data, std::size_t size, S
   return Retried([&] { return send(Fd(socket), data, size, MSG_NOSIGNAL); }, error);
 }
 
-std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
-  return Retried([&] { return recv(Fd(socket), buffer, size, 0); }, error);
-}
-
-std::int64_t ReceiveNow(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
-  return Retried([&] { return recv(Fd(socket), buffer, size, MSG_DONTWAIT); }, error);
-}
-
 std::int64_t ReceiveOnce(SocketHandle socket, void* first, std::size_t firstSize, void* second,
                          std::size_t secondSize, SocketError& error) {
-  return ReceiveTwoWithFlags(socket, first, firstSize, second, secondSize, 0, error);
+  return ReceiveWithFlags(socket, first, firstSize, second, secondSize, 0, error);
 }
 
 std::int64_t ReceiveNow(SocketHandle socket, void* first, std::size_t firstSize, void* second,
                         std::size_t secondSize, SocketError& error) {
-  return ReceiveTwoWithFlags(socket, first, firstSize, second, secondSize, MSG_DONTWAIT, error);
+  return ReceiveWithFlags(socket, first, firstSize, second, secondSize, MSG_DONTWAIT, error);
 }
 
 std::int64_t ReceiveWithin(SocketHandle socket, void* first, std::size_t firstSize, void* second,
                            std::size_t secondSize, std::uint32_t /*timeoutMs*/, SocketError& error) {
   // A shutdown wakes a receive blocked in another thread, and SO_RCVTIMEO
   // bounds it: the wait happens inside the one call.
-  if (secondSize == 0) return ReceiveOnce(socket, first, firstSize, error);
   return ReceiveOnce(socket, first, firstSize, second, secondSize, error);
 }
 

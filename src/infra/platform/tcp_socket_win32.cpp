@@ -180,13 +180,13 @@ std::int64_t SendOnce(SocketHandle socket, const void* data, std::size_t size, S
   return sent == SOCKET_ERROR ? -1 : static_cast<std::int64_t>(sent);
 }
 
-std::int64_t ReceiveOnce(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
+namespace {
+
+std::int64_t ReceivePlain(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
   const int received = recv(Sock(socket), static_cast<char*>(buffer), ClampSize(size), 0);
   error = received == SOCKET_ERROR ? ClassifySocketError(WSAGetLastError()) : SocketError::kNone;
   return received == SOCKET_ERROR ? -1 : static_cast<std::int64_t>(received);
 }
-
-namespace {
 
 // Winsock has no per-call "don't wait" flag, and switching the socket to
 // non-blocking mode would race the sender thread: ask first whether a
@@ -199,12 +199,9 @@ bool NothingWaiting(SocketHandle socket, SocketError& error) {
 
 }  // namespace
 
-std::int64_t ReceiveNow(SocketHandle socket, void* buffer, std::size_t size, SocketError& error) {
-  return NothingWaiting(socket, error) ? -1 : ReceiveOnce(socket, buffer, size, error);
-}
-
 std::int64_t ReceiveOnce(SocketHandle socket, void* first, std::size_t firstSize, void* second,
                          std::size_t secondSize, SocketError& error) {
+  if (secondSize == 0) return ReceivePlain(socket, first, firstSize, error);
   // A stream socket fills the buffers in order and returns with what has
   // arrived, as recv does; no overlapped I/O, so the call blocks like recv.
   WSABUF parts[2];
@@ -236,7 +233,6 @@ std::int64_t ReceiveWithin(SocketHandle socket, void* first, std::size_t firstSi
     error = SocketError::kTimeout;
     return -1;
   }
-  if (secondSize == 0) return ReceiveOnce(socket, first, firstSize, error);
   return ReceiveOnce(socket, first, firstSize, second, secondSize, error);
 }
 
