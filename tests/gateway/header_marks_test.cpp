@@ -4,8 +4,6 @@
 
 #include <random>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace quorvel {
 namespace {
@@ -22,7 +20,8 @@ std::uint32_t NaiveBits(const char* chunk, char c) {
 // and of bytes one bit away from a mark (0xba, 0x8d, ';', '\x0c'), where a
 // carry between bytes would show.
 TEST(HeaderMarksTest, ChunkMarksAgreeWithByteByByte) {
-  const std::string backgrounds[] = {std::string(16, 'a'), std::string(16, ':'), std::string(16, '\r'), std::string(16, '\n'),
+  const std::string backgrounds[] = {std::string(16, 'a'),    std::string(16, ':'),
+                                     std::string(16, '\r'),   std::string(16, '\n'),
                                      std::string(16, '\xba'), std::string(16, '\x8d'),
                                      std::string(16, ';'), std::string(16, '\x0c'),
                                      std::string(16, '\0'), std::string(16, '\xff')};
