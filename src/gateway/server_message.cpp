@@ -292,14 +292,45 @@ std::size_t ServerMessage::WalkHeaders(OnHeader&& onHeader) const {
 
 bool ServerMessage::SplitHeaders() {
   ForgetHeaders();
-  m_known.fill(std::string_view());
-  const char* const blockEnd = m_headerData.Data() + m_headerData.Size();
-  const std::size_t count = WalkHeaders([this, blockEnd](std::string_view key, std::string_view value) {
-    const int slot = KnownKeySlot(key, KeyWordInBlock(key, blockEnd));
-    if (slot >= 0) m_known[static_cast<std::size_t>(slot)] = value;
-  });
   m_split = true;
-  return count != 0;
+  const char* const data = m_headerData.Data();
+  const std::size_t size = m_headerData.Size();
+  bool found = false;
+  if (m_memo.Recall(data, size, m_known, found)) return found;
+  m_known.fill(std::string_view());
+  const char* const blockEnd = data + size;
+  found = WalkHeaders([this, blockEnd](std::string_view key, std::string_view value) {
+            const int slot = KnownKeySlot(key, KeyWordInBlock(key, blockEnd));
+            if (slot >= 0) m_known[static_cast<std::size_t>(slot)] = value;
+          }) != 0;
+  m_memo.Keep(data, size, m_known, found);
+  return found;
+}
+
+bool ServerMessage::SplitMemo::Recall(const char* data, std::size_t size,
+                                      std::array<std::string_view, kKnownKeys>& known, bool& found) const {
+  if (size == 0 || size != m_size || std::memcmp(data, m_block.data(), size) != 0) return false;
+  for (std::size_t i = 0; i < kKnownKeys; ++i) {
+    known[i] = m_offsets[i] == kAbsent ? std::string_view() : std::string_view(data + m_offsets[i], m_sizes[i]);
+  }
+  found = m_found;
+  return true;
+}
+
+void ServerMessage::SplitMemo::Keep(const char* data, std::size_t size,
+                                    const std::array<std::string_view, kKnownKeys>& known, bool found) {
+  if (size == 0 || size > kMaxBlock) {
+    m_size = 0;
+    return;
+  }
+  std::memcpy(m_block.data(), data, size);
+  m_size = size;
+  m_found = found;
+  for (std::size_t i = 0; i < kKnownKeys; ++i) {
+    const bool absent = known[i].data() == nullptr;
+    m_offsets[i] = absent ? kAbsent : static_cast<std::uint16_t>(known[i].data() - data);
+    m_sizes[i] = absent ? 0 : static_cast<std::uint16_t>(known[i].size());
+  }
 }
 
 const std::vector<std::pair<std::string_view, std::string_view>>& ServerMessage::Headers() const {

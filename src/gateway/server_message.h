@@ -142,6 +142,35 @@ class ServerMessage {
   // The "Response" or the "Request" value, as IsResponse says.
   void FindCommand() { m_command = HeaderView(m_isResponse ? Known::kResponse : Known::kRequest); }
 
+  static constexpr std::size_t kKnownKeys = static_cast<std::size_t>(Known::kResponse) + 1;
+
+  // The last header block split, with where its known keys' values were.
+  // Every frame of a camera carries the same header block: its repeat is
+  // recognised by one compare and takes the values from here, where a
+  // split would walk every line again.
+  class SplitMemo {
+   public:
+    // True when the size bytes at data are the block kept here: known then
+    // holds its values, as views into data, and found whether it had any
+    // header.
+    bool Recall(const char* data, std::size_t size, std::array<std::string_view, kKnownKeys>& known,
+                bool& found) const;
+    // Keeps the block at data and the values its split found (views into
+    // it); an empty block, or one longer than kMaxBlock, is not kept.
+    void Keep(const char* data, std::size_t size, const std::array<std::string_view, kKnownKeys>& known,
+              bool found);
+
+   private:
+    static constexpr std::size_t kMaxBlock = 256;
+    static constexpr std::uint16_t kAbsent = 0xffff;
+
+    std::size_t m_size = 0;  // 0: nothing kept
+    bool m_found = false;
+    std::array<std::uint16_t, kKnownKeys> m_offsets{};  // kAbsent: no such header
+    std::array<std::uint16_t, kKnownKeys> m_sizes{};
+    std::array<char, kMaxBlock> m_block;
+  };
+
   ByteBuffer m_headerData;
   // Filled late by the const accessors when the body was pending.
   mutable ByteBuffer m_body;
@@ -156,8 +185,8 @@ class ServerMessage {
   mutable bool m_listed = false;
   // Per frequently read key, the value of its last header; set by the
   // split, and read only while m_split holds.
-  static constexpr std::size_t kKnownKeys = static_cast<std::size_t>(Known::kResponse) + 1;
   std::array<std::string_view, kKnownKeys> m_known{};
+  SplitMemo m_memo;
   std::string_view m_command;
   bool m_isResponse = true;
 };

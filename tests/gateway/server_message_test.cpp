@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -89,6 +90,55 @@ TEST(ServerMessageTest, ParseNeedsACommandAndTheLastHeaderWins) {
   ASSERT_TRUE(assigned.Parse());
   assigned = ServerMessage();
   EXPECT_EQ("", assigned.GetCommand()) << "an assigned message keeps no command of its own";
+}
+
+// A message reused for a stream recognises a repeat of the block it split
+// last: after any other block, and again after itself, its known keys,
+// their presence and its command must be those of a fresh message.
+TEST(ServerMessageTest, AReusedMessageSplitsEveryBlockAsAFreshOne) {
+  const std::string frame =
+      "Response: video/stream\r\nCid: 12\r\nStatus: OK\r\nFourcc: 875967048\r\nWidth: 704\r\n"
+      "Height: 576\r\nSize: 704x576\r\n\r\n";
+  std::string otherChannel = frame;
+  otherChannel.replace(otherChannel.find("12"), 2, "13");
+  const std::string blocks[] = {
+      frame,
+      otherChannel,  // as long, one byte apart
+      "Cid: 1\r\nWidth: 704\r\n",
+      "Cid: 12\r\nWidth: 70\r\n",  // as long, its values elsewhere
+      frame + "Cid: 99\r\n",  // a line after the end of the block
+      "Response: video/stream\r\nStatus::\r\nCid: 12\r\n",  // an empty value is there
+      "Response: video/stream\r\nCid: 12\r\n",
+      "garbage\r\n",  // no header
+      "Response: " + std::string(300, 'r') + "\r\nCid: 7\r\n",  // too long to keep
+  };
+  const ServerMessage::Known keys[] = {ServerMessage::Known::kCid,    ServerMessage::Known::kSize,
+                                       ServerMessage::Known::kWidth,  ServerMessage::Known::kStatus,
+                                       ServerMessage::Known::kFourcc, ServerMessage::Known::kHeight,
+                                       ServerMessage::Known::kRequest, ServerMessage::Known::kResponse};
+  ServerMessage reused;
+  auto parseLike = [&](const std::string& text) {
+    ServerMessage fresh;
+    fresh.SetHeaderData(Data(text));
+    reused.SetHeaderData(Data(text));
+    EXPECT_EQ(fresh.ParseHeaders(), reused.ParseHeaders());
+    EXPECT_EQ(fresh.Parse(), reused.Parse());
+    EXPECT_EQ(fresh.GetCommand(), reused.GetCommand());
+    for (const ServerMessage::Known key : keys) {
+      const std::string_view want = fresh.HeaderView(key);
+      const std::string_view got = reused.HeaderView(key);
+      EXPECT_EQ(want, got) << "key " << static_cast<int>(key);
+      EXPECT_EQ(want.data() == nullptr, got.data() == nullptr) << "key " << static_cast<int>(key);
+    }
+  };
+  for (const std::string& before : blocks) {
+    for (const std::string& block : blocks) {
+      SCOPED_TRACE(before.substr(0, 40) + " | " + block.substr(0, 40));
+      parseLike(before);
+      parseLike(block);
+      parseLike(block);
+    }
+  }
 }
 
 }  // namespace
