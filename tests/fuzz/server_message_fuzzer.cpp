@@ -6,11 +6,13 @@
 // the first empty line, has no ":" or line end in key or value, and is
 // trimmed of blanks and tabs; GetHeader returns a key's last value; Parse is
 // true exactly when the command is not empty; a second Parse gives the same
-// headers; UrlEncode emits only unreserved characters and well-formed
-// percent groups and decodes back to its input.
+// headers; a message reused for the block, a variant of it as long and the
+// block again answers as a fresh one; UrlEncode emits only unreserved
+// characters and well-formed percent groups and decodes back to its input.
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +45,27 @@ std::size_t CountCandidateLines(const std::string& text) {
     ++lines;
   }
   return lines;
+}
+
+// The receiver reuses one message for its connection's stream: whatever it
+// parsed before, its answers for a block are a fresh message's.
+void CheckReusedLikeFresh(ServerMessage& reused, const std::string& block) {
+  ServerMessage fresh;
+  fresh.SetHeaderData(Bytes(block));
+  std::memcpy(reused.HeaderSpace(block.size()), block.data(), block.size());
+  FUZZ_CHECK(reused.Parse() == fresh.Parse());
+  FUZZ_CHECK(reused.GetCommand() == fresh.GetCommand());
+  for (const char* key : {"Cid", "Size", "Width", "Status", "Fourcc", "Height", "Request", "Response"}) {
+    FUZZ_CHECK(reused.GetHeader(key) == fresh.GetHeader(key));
+  }
+}
+
+// The block with its middle byte made a mark or a plain one: as long, and
+// often split otherwise.
+std::string VariantOf(const std::string& text) {
+  std::string variant = text;
+  variant[text.size() / 2] = ":\r\n x"[static_cast<unsigned char>(text[0]) % 5];
+  return variant;
 }
 
 void CheckUrlEncode(const std::string& text) {
@@ -104,6 +127,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   message.Clear();
   FUZZ_CHECK(message.IsResponse() == response);
   FUZZ_CHECK(!message.Parse());
+
+  if (!text.empty()) {
+    const std::string variant = VariantOf(text);
+    ServerMessage reused;
+    for (const std::string* block : {&text, &variant, &variant, &text}) CheckReusedLikeFresh(reused, *block);
+  }
 
   CheckUrlEncode(text);
   return 0;
