@@ -15,7 +15,8 @@
 //               more raw window per pair with the kernel's own buffer sizing
 //               gives raw_kernel_buffer_MBps
 //   drivers     eight drivers against one, alternating, and eight raw
-//               readers against one: the ratio the machine allows
+//               readers against one: the ratio the machine allows; also
+//               eight drivers against the eight raw readers of their pair
 //   steady      64 channels at 25 fps, 100 KiB; scale: 256 channels at 25 fps,
 //               100 KiB, plus one long driver run for lost frames, CPU and RSS
 //               growth. Latency is stamp to the end of the message's recv
@@ -862,7 +863,7 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
     for (auto& s : sides) b += s->Handler().Bytes();
     return b;
   };
-  std::vector<double> one, many, ratio, raw_ratio;
+  std::vector<double> one, many, ratio, raw_ratio, many_vs_raw;
   for (int pair = 0; pair < o.pairs; ++pair) {
     sides[0]->Start();
     WaitFor([&] { return sides[0]->Handler().Frames() > 0; }, 10s);
@@ -881,6 +882,7 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
     const double rawOne = RawReadersMBps(sim.Port(), 1, o.window_ms);
     const double rawMany = RawReadersMBps(sim.Port(), drivers, o.window_ms);
     raw_ratio.push_back(rawOne > 0 ? rawMany / rawOne : 0);
+    many_vs_raw.push_back(rawMany > 0 ? b.MBps / rawMany : 0);
   }
   const Spread r = SpreadOf(ratio);
   const Spread rr = SpreadOf(raw_ratio);
@@ -889,6 +891,9 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
   row.Num("one_driver_MBps", SpreadOf(one).median).Num("drivers_MBps", SpreadOf(many).median);
   row.Num("ratio", r.median, 3).Num("ratio_min", r.min, 3).Num("ratio_max", r.max, 3);
   row.Num("raw_ratio", rr.median, 3).Num("raw_ratio_min", rr.min, 3).Num("raw_ratio_max", rr.max, 3);
+  const Spread mr = SpreadOf(many_vs_raw);
+  row.Num("drivers_vs_raw_loops", mr.median, 3).Num("drivers_vs_raw_loops_min", mr.min, 3);
+  row.Num("drivers_vs_raw_loops_max", mr.max, 3);
   Emit(rows, row);
 }
 
