@@ -83,11 +83,10 @@ std::int64_t ReceiveOnce(SocketHandle socket, void* first, std::size_t firstSize
 std::int64_t ReceiveNow(SocketHandle socket, void* first, std::size_t firstSize, void* second,
                         std::size_t secondSize, SocketError& error);
 // Waits for bytes, an orderly close or an error, then receives as
-// ReceiveOnce does. The wait ends after
-// timeoutMs, which must be the socket's receive time-out (where the system
-// waits inside the receive call, that time-out is what bounds it), or at
-// once when another thread shuts the socket down; -1 with kTimeout when
-// nothing came.
+// ReceiveOnce does. The wait ends after timeoutMs, which must be the
+// socket's receive time-out (where the system waits inside the receive
+// call, that time-out is what bounds it), or at once when another thread
+// shuts the socket down; -1 with kTimeout when nothing came.
 std::int64_t ReceiveWithin(SocketHandle socket, void* first, std::size_t firstSize, void* second,
                            std::size_t secondSize, std::uint32_t timeoutMs, SocketError& error);
 
