@@ -16,7 +16,8 @@
 //               gives raw_kernel_buffer_MBps
 //   drivers     eight drivers against one, alternating, and eight raw
 //               readers against one: the ratio the machine allows; also
-//               eight drivers against the eight raw readers of their pair
+//               eight drivers against the eight raw readers of their pair,
+//               and the machine's busy cores while one and while eight run
 //   steady      64 channels at 25 fps, 100 KiB; scale: 256 channels at 25 fps,
 //               100 KiB, plus one long driver run for lost frames, CPU and RSS
 //               growth. Latency is stamp to the end of the message's recv
@@ -105,6 +106,34 @@ std::string LoadAverage() {
   std::string a, b, c;
   in >> a >> b >> c;
   return a + " " + b + " " + c;
+}
+
+// The machine's CPU time since boot from /proc/stat, in clock ticks: all of
+// it, and the part not idle (idle and iowait left out).
+struct MachineTicks {
+  std::uint64_t busy = 0;
+  std::uint64_t total = 0;
+};
+
+MachineTicks ReadMachineTicks() {
+  std::ifstream in("/proc/stat");
+  std::string cpu;
+  in >> cpu;
+  MachineTicks t;
+  std::uint64_t field = 0;
+  for (int i = 0; i < 8 && in >> field; ++i) {
+    t.total += field;
+    if (i != 3 && i != 4) t.busy += field;
+  }
+  return t;
+}
+
+// Cores busy on average between two readings.
+double BusyCores(const MachineTicks& from, const MachineTicks& to) {
+  const std::uint64_t total = to.total - from.total;
+  if (total == 0) return 0;
+  return static_cast<double>(to.busy - from.busy) / static_cast<double>(total) *
+         static_cast<double>(std::thread::hardware_concurrency());
 }
 
 long RssKib() {
@@ -691,6 +720,7 @@ bool WaitConnected(const SimProcess& sim, int drivers) {
 struct Sample {
   double MBps = 0;
   double cpu_ns_per_byte = 0;
+  double busy_cores = 0;  // the whole machine's, simulator included
 };
 
 // The CPU clock of a window whose readers' CPU is not measured.
@@ -700,11 +730,13 @@ std::uint64_t NoCpuClock() { return 0; }
 Sample Measure(int window_ms, const std::function<std::uint64_t()>& bytes,
                const std::function<std::uint64_t()>& cpu_ns) {
   const std::uint64_t b0 = bytes(), c0 = cpu_ns();
+  const MachineTicks m0 = ReadMachineTicks();
   const auto t0 = Clock::now();
   std::this_thread::sleep_for(std::chrono::milliseconds(window_ms));
   const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
   const std::uint64_t b1 = bytes(), c1 = cpu_ns();
   Sample s;
+  s.busy_cores = BusyCores(m0, ReadMachineTicks());
   s.MBps = static_cast<double>(b1 - b0) / seconds / 1e6;
   s.cpu_ns_per_byte = b1 > b0 ? static_cast<double>(c1 - c0) / static_cast<double>(b1 - b0) : 0;
   return s;
@@ -863,7 +895,7 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
     for (auto& s : sides) b += s->Handler().Bytes();
     return b;
   };
-  std::vector<double> one, many, ratio, raw_ratio, many_vs_raw;
+  std::vector<double> one, many, ratio, raw_ratio, many_vs_raw, one_busy, many_busy, equal_cost;
   for (int pair = 0; pair < o.pairs; ++pair) {
     sides[0]->Start();
     WaitFor([&] { return sides[0]->Handler().Frames() > 0; }, 10s);
@@ -879,6 +911,9 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
     one.push_back(a.MBps);
     many.push_back(b.MBps);
     ratio.push_back(a.MBps > 0 ? b.MBps / a.MBps : 0);
+    one_busy.push_back(a.busy_cores);
+    many_busy.push_back(b.busy_cores);
+    equal_cost.push_back(a.busy_cores > 0 ? std::thread::hardware_concurrency() / a.busy_cores : 0);
     const double rawOne = RawReadersMBps(sim.Port(), 1, o.window_ms);
     const double rawMany = RawReadersMBps(sim.Port(), drivers, o.window_ms);
     raw_ratio.push_back(rawOne > 0 ? rawMany / rawOne : 0);
@@ -894,6 +929,13 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
   const Spread mr = SpreadOf(many_vs_raw);
   row.Num("drivers_vs_raw_loops", mr.median, 3).Num("drivers_vs_raw_loops_min", mr.min, 3);
   row.Num("drivers_vs_raw_loops_max", mr.max, 3);
+  // The ratio eight reach if they cost the machine per byte what one
+  // costs: its cores over the cores busy while one driver (and the
+  // simulator feeding it) runs. Where one stream is slow, it also costs more
+  // per byte, and eight do better than this.
+  row.Num("one_driver_busy_cores", SpreadOf(one_busy).median, 2);
+  row.Num("drivers_busy_cores", SpreadOf(many_busy).median, 2);
+  row.Num("equal_cost_ratio", SpreadOf(equal_cost).median, 3);
   Emit(rows, row);
 }
 
