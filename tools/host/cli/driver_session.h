@@ -8,6 +8,7 @@
 // driver's threads.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,6 +22,11 @@
 
 namespace strevon {
 namespace hosttool {
+
+// The driver writes PTZ and I/O commands on its own sender thread and drops
+// whatever is still queued when it closes; a command waits this long after
+// its last request before closing, so that the request reaches the Gateway.
+constexpr std::chrono::milliseconds kCommandSettle{500};
 
 class DriverSession {
  public:

@@ -125,6 +125,9 @@ int IoCommand::Run() {
     std::fflush(stdout);
     if (interrupted || elapsed >= m_watchSeconds) break;
   }
+  if (!m_toggle.empty() && std::chrono::steady_clock::now() - begin < kCommandSettle) {
+    interrupt.WaitFor(kCommandSettle);
+  }
   io->StopIO();
   view.Stop();
   std::printf("%u input change(s) seen in %.0f s\n", changes, m_watchSeconds);

@@ -187,6 +187,7 @@ int PtzCommand::Run() {
       }
     }
   }
+  interrupt.WaitFor(kCommandSettle);
   view.Stop();
   return failed ? 1 : 0;
 }
