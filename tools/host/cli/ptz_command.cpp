@@ -148,7 +148,9 @@ int PtzCommand::Run() {
   std::printf("%s\n", presetNames.empty() ? "(none)" : "");
 
   bool failed = false;
+  bool commanded = false;
   auto report = [&](const std::string& what, int code) {
+    commanded = true;
     std::printf("  %-24s %s\n", what.c_str(), PtzResultText(code).c_str());
     std::fflush(stdout);
     if (code != quorvel::kPtzOk) failed = true;
@@ -187,7 +189,7 @@ int PtzCommand::Run() {
       }
     }
   }
-  interrupt.WaitFor(kCommandSettle);
+  if (commanded) interrupt.WaitFor(kCommandSettle);
   view.Stop();
   return failed ? 1 : 0;
 }
