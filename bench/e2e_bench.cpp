@@ -895,7 +895,7 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
     for (auto& s : sides) b += s->Handler().Bytes();
     return b;
   };
-  std::vector<double> one, many, ratio, raw_ratio, many_vs_raw, one_busy, many_busy, equal_cost;
+  std::vector<double> one, many, ratio, raw_ratio, many_vs_raw, one_busy, many_busy;
   for (int pair = 0; pair < o.pairs; ++pair) {
     sides[0]->Start();
     WaitFor([&] { return sides[0]->Handler().Frames() > 0; }, 10s);
@@ -913,7 +913,6 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
     ratio.push_back(a.MBps > 0 ? b.MBps / a.MBps : 0);
     one_busy.push_back(a.busy_cores);
     many_busy.push_back(b.busy_cores);
-    equal_cost.push_back(a.busy_cores > 0 ? std::thread::hardware_concurrency() / a.busy_cores : 0);
     const double rawOne = RawReadersMBps(sim.Port(), 1, o.window_ms);
     const double rawMany = RawReadersMBps(sim.Port(), drivers, o.window_ms);
     raw_ratio.push_back(rawOne > 0 ? rawMany / rawOne : 0);
@@ -933,9 +932,10 @@ void ManyDrivers(const Options& o, strevon::host::DriverLibrary& library, std::v
   // costs: its cores over the cores busy while one driver (and the
   // simulator feeding it) runs. Where one stream is slow, it also costs more
   // per byte, and eight do better than this.
-  row.Num("one_driver_busy_cores", SpreadOf(one_busy).median, 2);
+  const double oneBusy = SpreadOf(one_busy).median;
+  row.Num("one_driver_busy_cores", oneBusy, 2);
   row.Num("drivers_busy_cores", SpreadOf(many_busy).median, 2);
-  row.Num("equal_cost_ratio", SpreadOf(equal_cost).median, 3);
+  row.Num("equal_cost_ratio", oneBusy > 0 ? std::thread::hardware_concurrency() / oneBusy : 0, 3);
   Emit(rows, row);
 }
 

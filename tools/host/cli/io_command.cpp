@@ -125,9 +125,9 @@ int IoCommand::Run() {
     std::fflush(stdout);
     if (interrupted || elapsed >= m_watchSeconds) break;
   }
-  if (!m_toggle.empty() && std::chrono::steady_clock::now() - begin < kCommandSettle) {
-    interrupt.WaitFor(kCommandSettle);
-  }
+  const auto unsettled = std::chrono::duration_cast<std::chrono::milliseconds>(
+      begin + kCommandSettle - std::chrono::steady_clock::now());
+  if (!m_toggle.empty() && unsettled.count() > 0) interrupt.WaitFor(unsettled);
   io->StopIO();
   view.Stop();
   std::printf("%u input change(s) seen in %.0f s\n", changes, m_watchSeconds);
